@@ -1,0 +1,122 @@
+/*
+ * norva — verified linear algebra in IEEE 754 double precision.
+ *
+ * Every solver returns, for each component, a lower and an upper bound that
+ * provably contain the exact value, or [-inf, +inf] when the proof fails.
+ *
+ * Conventions shared by every function below:
+ *
+ *  - Dense matrices are stored row by row: entry (i, j) of a matrix with
+ *    leading dimension ld is element i*ld + j.  Several right-hand sides form
+ *    an n x nrhs matrix in the same layout (right-hand side k is column k).
+ *    Leading dimensions are not checked; they must be at least the row length.
+ *  - Status codes: -1 invalid arguments (a zero dimension, a mode out of
+ *    range, an infinity or NaN in an input); nothing is written.
+ *                   0 every result proven.
+ *                   1 some result not proven, or scratch memory unavailable;
+ *                     each unproven enclosure is [-inf, +inf].
+ *  - mode: 0 bounds from exactly rounded products; 1 floating-point products
+ *    with a priori error bounds (faster); 2 (dense solvers, least squares)
+ *    double-length solve for ill-conditioned systems.
+ *  - gemm: an optional matrix-product callback (for instance a wrapper of a
+ *    BLAS dgemm).  It must overwrite the m x n matrix C with A*B, all three
+ *    row-major, in binary64 rounded to nearest (any summation order).  It is
+ *    called only from the calling thread.  NULL selects the built-in product.
+ *    ctx is passed to it unchanged.
+ *  - The caller's floating-point environment (rounding mode, exception flags)
+ *    is saved on entry and restored on return; results do not depend on it.
+ *  - Inputs are never modified.  The library keeps no state between calls.
+ */
+#ifndef NORVA_H
+#define NORVA_H
+
+#include <stdint.h>
+
+#if defined(NORVA_BUILDING_LIBRARY)
+#define NORVA_API __attribute__((visibility("default")))
+#else
+#define NORVA_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Matrix-product callback: C (m x n, ldc) = A (m x k, lda) * B (k x n, ldb). */
+typedef void (*norva_gemm_fn)(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                              const double *B, uint64_t ldb, double *C, uint64_t ldc, void *ctx);
+
+/* The library's version, "0.7.0".  The string is owned by the library. */
+NORVA_API const char *norva_version(void);
+
+/* Dense system A x = b, A n x n (lda), b of length n.  On status 0 or 1,
+ * x_lo[i] <= x[i] <= x_hi[i] for the exact solution x.  r, if not NULL, is an
+ * approximate inverse of A (n x n, ldr) to start from.  mode 0, 1 or 2. */
+NORVA_API int32_t norva_solve(uint64_t n, const double *a, uint64_t lda, const double *b,
+                              const double *r, uint64_t ldr, double *x_lo, double *x_hi,
+                              int32_t mode, norva_gemm_fn gemm, void *ctx);
+
+/* Dense system A X = B with nrhs right-hand sides: B is n x nrhs (ldb), the
+ * bounds x_lo, x_hi are n x nrhs (ldx).  Each column is proven on its own:
+ * status 1 leaves the proven columns in place and sets the others to
+ * [-inf, +inf].  mode 0, 1 or 2. */
+NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda,
+                                   const double *b, uint64_t ldb, const double *r, uint64_t ldr,
+                                   double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
+                                   norva_gemm_fn gemm, void *ctx);
+
+/* Interval system: every solution of A x = b with a_lo <= A <= a_hi and
+ * b_lo <= b <= b_hi (componentwise) lies in [x_lo, x_hi].  Layout as for
+ * norva_solve_many; mode 0 or 1. */
+NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *a_lo,
+                                       const double *a_hi, uint64_t lda, const double *b_lo,
+                                       const double *b_hi, uint64_t ldb, const double *r,
+                                       uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx,
+                                       int32_t mode, norva_gemm_fn gemm, void *ctx);
+
+/* Symmetric positive definiteness of the n x n matrix A (lda): status 0
+ * proves A positive definite and *lower is a verified lower bound of its
+ * smallest eigenvalue.  l (n x n, ldl), if not NULL, is an approximate
+ * Cholesky factor to start from; shift is a suggested eigenvalue shift.
+ * mode 0 or 1. */
+NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda, const double *l,
+                            uint64_t ldl, double shift, double *lower, int32_t mode,
+                            norva_gemm_fn gemm, void *ctx);
+
+/* Least squares (m >= n: minimise |A x - b|) or minimum norm (m < n) for the
+ * m x n matrix A (lda) and the m x nrhs right-hand sides b (ldb).  alpha,
+ * the scaling of the augmented system, is 0 (automatic choice) or a positive
+ * power of two.  The bounds are n x nrhs (ldx).
+ * mode 0, 1 or 2. */
+NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, const double *a,
+                              uint64_t lda, const double *b, uint64_t ldb, double alpha,
+                              const double *r, uint64_t ldr, double *x_lo, double *x_hi,
+                              uint64_t ldx, int32_t mode, norva_gemm_fn gemm, void *ctx);
+
+/* Eigenvalues of the symmetric n x n matrix A (lda): lo[i] <= lambda_i <= hi[i]
+ * for the eigenvalues in ascending order.  v (n x n, ldv) and d (n) are an
+ * optional approximate eigen-decomposition to start from.  mode 0 or 1. */
+NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda, const double *v,
+                                uint64_t ldv, const double *d, double *lo, double *hi,
+                                int32_t mode, norva_gemm_fn gemm, void *ctx);
+
+/* Band system with kl sub- and ku super-diagonals.  Row i of A is stored
+ * from ab[i*ldab]: entry (i, j) is ab[i*ldab + kl + (j - i)], so position kl
+ * holds the diagonal; ldab >= kl + ku + 1.  b and the bounds have length n.
+ * mode 0 or 1. */
+NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t ku, const double *ab,
+                                   uint64_t ldab, const double *b, double *x_lo, double *x_hi,
+                                   int32_t mode);
+
+/* Sparse system in compressed sparse row form (row_ptr has n+1 entries,
+ * col_idx and val row_ptr[n] entries), reordered and solved as a band
+ * system.  mode 0 or 1. */
+NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
+                                     const double *val, const double *b, double *x_lo,
+                                     double *x_hi, int32_t mode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NORVA_H */
