@@ -1,0 +1,103 @@
+// Internal operations of the summation module, shared by its source files
+// (the accumulator, the binned paths, the rounding and the matrix products).
+// Not part of the library's exported interface.
+#ifndef NORVA_QXSUM_INTERNAL_H
+#define NORVA_QXSUM_INTERNAL_H
+
+#include <bit>
+#include <climits>
+#include <cstdint>
+
+#include "qxsum/qxsum.h"
+
+namespace qx {
+
+using u128 = unsigned __int128;
+
+// Limb i carries weight 2^(32 i - limb_bias).
+constexpr int limb_bias = 2176;
+constexpr int limbs = QXSUM_LIMBS;
+// Normalise once more than this many puts have accumulated.
+constexpr uint64_t pending_limit = 0x1fffffff;
+// A bin is moved into the limbs once it exceeds this value.
+constexpr uint64_t bin_limit = 0x3fffffffffffffffULL;
+// Thread-local bin table of the binned sum: 4096 bins indexed by the top 12
+// bits of a double (sign and biased exponent).
+constexpr int sum_bins = 4096;
+// One bank of the dot-product bin buffer (positive bank, then negative bank);
+// bin j carries weight 2^(j - dot_bias).
+constexpr int dot_bank = 4144;
+constexpr int dot_bias = 2148;
+
+constexpr uint64_t frac_mask = (1ULL << 52) - 1;
+
+// Integer significand M and exponent E of a finite nonzero double with bit
+// pattern u: |x| = M 2^E.
+struct sig {
+    uint64_t m;
+    int e;
+};
+
+constexpr sig split(uint64_t u) {
+    const int be = (int)((u >> 52) & 0x7ff);
+    const uint64_t f = u & frac_mask;
+    if (be == 0) return {f, -1074};
+    return {f | (1ULL << 52), be - 1075};
+}
+
+inline uint64_t bits(double x) { return std::bit_cast<uint64_t>(x); }
+
+// Target formats of round_to.
+struct format {
+    int p, emin, emax;
+    double maxval;
+};
+constexpr format dbl_format = {53, -1074, 1024, 0x1.fffffffffffffp+1023};
+constexpr format flt_format = {24, -149, 128, 0x1.fffffep+127};
+
+// Carry pass over limbs [from, to): every limb below `to` ends in [0, 2^32),
+// the carries end in limb `to`.
+void normalise(int64_t *limb, int from, int to);
+inline void normalise(qxsum_acc *acc) { normalise(acc->limb, 0, limbs - 1); }
+
+// acc += (negative ? -1 : 1) * (hi 2^64 + lo) 2^shift.  shift >= -2176 and the
+// shifted value must end below limb 133.  Flags and count are not touched.
+void put(qxsum_acc *acc, int negative, uint64_t lo, uint64_t hi, int shift);
+
+// One term or one product through the classification tables (count, flags, put).
+void add_term(qxsum_acc *acc, double x);
+void add_product(qxsum_acc *acc, double x, double y);
+
+// Binned sum body: finite nonzero terms go into the thread's bin table; the
+// touched 64-bin groups are ORed into *mask.  count grows by n.
+void add_binned(qxsum_acc *acc, const double *x, uint64_t n, uint64_t *mask);
+// Move the bins of the groups in mask into the limbs and zero them.
+void flush_binned(qxsum_acc *acc, uint64_t mask);
+
+// Dot-bin buffer: 2 x dot_bank zeroed words (calloc), or nullptr.
+uint64_t *dot_bins_alloc();
+void dot_bins_free(uint64_t *bins);
+// Binned body of a strided dot product; lo/hi track the exponent range in use
+// (start them at INT_MAX, INT_MIN).
+void add_dot_binned(qxsum_acc *acc, const double *x, uint64_t incx, const double *y, uint64_t incy,
+                    uint64_t n, uint64_t *bins, int32_t *lo, int32_t *hi);
+// Move the bins in use into the limbs, zero them, reset lo/hi.
+void flush_dot_binned(qxsum_acc *acc, uint64_t *bins, int32_t *lo, int32_t *hi);
+
+// Round the total of an accumulator whose nan and pinf flags are clear (the
+// caller handles those and invalid modes first).  The result is exactly
+// representable in the target format.
+double round_to(const qxsum_acc *acc, uint32_t rnd, int p, int emin, int emax, double maxval);
+inline double round_to(const qxsum_acc *acc, uint32_t rnd, const format &f) {
+    return round_to(acc, rnd, f.p, f.emin, f.emax, f.maxval);
+}
+
+// The special-case order (invalid mode, NaN, +inf, opposite infinities), then
+// round_to in the given format.
+double finish(const qxsum_acc *acc, uint32_t rnd, const format &f);
+
+constexpr double default_nan = std::bit_cast<double>(0x7ff8000000000000ULL);
+
+}  // namespace qx
+
+#endif
