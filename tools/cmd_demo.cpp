@@ -1,0 +1,107 @@
+// norva demo: an embedded showcase that needs no input.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "demo.h"
+
+namespace tool {
+
+namespace {
+
+struct section {
+    const char *name;
+    const char *title;
+    void (*run)();
+};
+
+const section sections[] = {
+    {"sums", "Exact sums and dot products", demo_sums},
+};
+
+void list_sections(std::FILE *out) {
+    for (const section &s : sections) std::fprintf(out, "  %-8s %s\n", s.name, s.title);
+}
+
+void run_section(const section &s) {
+    std::printf("== %s ==\n\n", s.title);
+    s.run();
+}
+
+}  // namespace
+
+void demo_title(int number, const char *title) { std::printf("%d. %s\n", number, title); }
+
+void demo_value(const char *label, double v) {
+    std::printf("   %-22s %-24a %.17g\n", label, v, v);
+}
+
+void demo_text(const char *label, const std::string &text) {
+    std::printf("   %-22s %s\n", label, text.c_str());
+}
+
+void demo_modes(const double exact[4]) {
+    demo_value("exact, to nearest", exact[0]);
+    demo_value("exact, upward", exact[1]);
+    demo_value("exact, downward", exact[2]);
+    demo_value("exact, toward zero", exact[3]);
+}
+
+void demo_why(const char *text) {
+    const int width = 76, indent = 3;
+    int col = 0;
+    const char *p = text;
+    while (*p) {
+        while (*p == ' ') p++;
+        const char *w = p;
+        while (*p && *p != ' ') p++;
+        const int len = (int)(p - w);
+        if (len == 0) break;
+        if (col == 0) {
+            col = std::printf("%*s", indent, "");
+        } else if (col + 1 + len > width) {
+            std::printf("\n");
+            col = std::printf("%*s", indent, "");
+        } else {
+            col += std::printf(" ");
+        }
+        col += std::printf("%.*s", len, w);
+    }
+    std::printf("\n\n");
+}
+
+int cmd_demo(int argc, char **argv) {
+    const section *only = nullptr;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::printf(
+                "Usage: norva demo [SECTION]\n"
+                "\n"
+                "Prints worked examples where ordinary floating point gives a wrong\n"
+                "answer, next to the library's exact results in the four rounding\n"
+                "modes.  Needs no input.  Sections (all by default):\n");
+            list_sections(stdout);
+            return finish_output("demo");
+        }
+        if (only) return fail("demo", "expected at most one section");
+        for (const section &s : sections)
+            if (std::strcmp(argv[i], s.name) == 0) only = &s;
+        if (!only) {
+            fail("demo", "unknown section '%s'; the sections are:", argv[i]);
+            list_sections(stderr);
+            return exit_error;
+        }
+    }
+    std::printf(
+        "Each example lists its terms, the result of the plain floating-point\n"
+        "loop (double precision, rounding to nearest after every operation), and\n"
+        "the exact result rounded once in each of the four rounding modes.\n\n");
+    if (only) {
+        run_section(*only);
+    } else {
+        for (const section &s : sections) run_section(s);
+    }
+    return finish_output("demo");
+}
+
+}  // namespace tool

@@ -1,0 +1,138 @@
+// norva sum: the exact sum of numbers read from a file or standard input,
+// rounded once.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+#include "numbers.h"
+#include "qxsum/qxsum.h"
+
+namespace tool {
+
+namespace {
+
+const char sum_help[] =
+    "Usage: norva sum [--round MODE] [--float] [FILE]\n"
+    "\n"
+    "Adds the numbers in FILE (standard input when FILE is absent or '-')\n"
+    "exactly and prints the exact sum rounded once, in hexadecimal (%a) and in\n"
+    "decimal with 17 significant digits (9 with --float), for example\n"
+    "    0x1.8p+1  3\n"
+    "\n"
+    "Input: numbers separated by blanks, any number of them per line.  Blank\n"
+    "lines and lines whose first non-blank character is '#' are skipped.  A\n"
+    "number is a decimal (1, -2.5, 6.02e23) or C99 hexadecimal (0x1.8p-3)\n"
+    "floating-point literal, or inf, infinity or nan (any case, optional sign).\n"
+    "\n"
+    "Each number is first converted to the nearest double (strtod, rounding to\n"
+    "nearest; with --float, to the nearest float by strtof).  A decimal such as\n"
+    "0.1 is not a binary floating-point number: the tool sums the doubles\n"
+    "nearest to the inputs (0.1 becomes 0.1000000000000000055511151231257827...)\n"
+    "exactly and rounds that exact sum once.  Hexadecimal literals are exact\n"
+    "when they fit in 53 bits (24 with --float).  Literals below the subnormal\n"
+    "range round to a subnormal or to zero as usual; a finite literal beyond\n"
+    "the largest finite double (float), such as 1e400, is an error, not an\n"
+    "infinity.\n"
+    "\n"
+    "Options:\n"
+    "  --round MODE  rounding of the result: nearest (ties to even; the\n"
+    "                default), up (toward +inf), down (toward -inf),\n"
+    "                zero (toward zero)\n"
+    "  --float       read binary32 numbers and round the sum to a float\n"
+    "  -h, --help    show this help\n"
+    "\n"
+    "Special values: a NaN, or +inf together with -inf, gives nan; otherwise\n"
+    "an infinity gives that infinity.  An exactly zero sum is +0, except -0\n"
+    "when every term is -0, and -0 in mode down when terms cancel.  An empty\n"
+    "input sums to +0.\n"
+    "\n"
+    "Exit status: 0 on success; 2 on a bad option, an unreadable file or a\n"
+    "malformed number, with a message naming the file and line on standard\n"
+    "error and nothing on standard output.\n";
+
+struct mode_name {
+    const char *name;
+    uint32_t rnd;
+};
+
+const mode_name modes[] = {{"nearest", 0}, {"up", 1}, {"down", 2}, {"zero", 3}};
+
+bool parse_mode(const char *s, uint32_t &rnd) {
+    for (const mode_name &m : modes)
+        if (std::strcmp(s, m.name) == 0) {
+            rnd = m.rnd;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+int cmd_sum(int argc, char **argv) {
+    uint32_t rnd = 0;
+    bool single = false;
+    const char *path = nullptr;
+    bool options_done = false;
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (!options_done && a[0] == '-' && a[1] != '\0') {
+            if (std::strcmp(a, "--") == 0) {
+                options_done = true;
+            } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
+                std::fputs(sum_help, stdout);
+                return finish_output("sum");
+            } else if (std::strcmp(a, "--float") == 0) {
+                single = true;
+            } else if (std::strcmp(a, "--round") == 0 || std::strncmp(a, "--round=", 8) == 0) {
+                const char *v = a[7] == '=' ? a + 8 : nullptr;
+                if (!v) {
+                    if (i + 1 >= argc)
+                        return fail("sum", "--round needs a mode: nearest, up, down or zero");
+                    v = argv[++i];
+                }
+                if (!parse_mode(v, rnd))
+                    return fail("sum", "unknown rounding mode '%s' (nearest, up, down or zero)",
+                                v);
+            } else {
+                return fail("sum", "unknown option '%s' (norva sum --help)", a);
+            }
+        } else if (!path) {
+            path = a;
+        } else {
+            return fail("sum", "more than one input file ('%s', '%s')", path, a);
+        }
+    }
+
+    std::FILE *f = stdin;
+    std::string name = "<stdin>";
+    if (path && std::strcmp(path, "-") != 0) {
+        name = path;
+        f = std::fopen(path, "r");
+        if (!f) {
+            const int e = errno;
+            return fail("sum", "%s: cannot open: %s", path, std::strerror(e));
+        }
+    }
+
+    qxsum_acc acc;
+    qxsum_init(&acc);
+    std::string error;
+    const bool ok = read_numbers(
+        f, name, single ? format::binary32 : format::binary64,
+        [&acc](const double *x, std::size_t n) { qxsum_add(&acc, x, n); }, error);
+    if (f != stdin) std::fclose(f);
+    if (!ok) return fail("sum", "%s", error.c_str());
+
+    if (single) {
+        const float s = qxsum_roundf(&acc, rnd);
+        std::printf("%a  %.9g\n", (double)s, (double)s);
+    } else {
+        const double s = qxsum_round(&acc, rnd);
+        std::printf("%a  %.17g\n", s, s);
+    }
+    return finish_output("sum");
+}
+
+}  // namespace tool

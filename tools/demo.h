@@ -1,0 +1,30 @@
+// The showcase of `norva demo`: a list of sections, each a function that
+// prints its examples.  A new section is one function and one row of the
+// table in cmd_demo.cpp.
+#ifndef NORVA_TOOLS_DEMO_H
+#define NORVA_TOOLS_DEMO_H
+
+#include <string>
+
+namespace tool {
+
+// Sections.
+void demo_sums();
+
+// Printing helpers shared by the sections.
+
+// Starts example number `number` with a title line.
+void demo_title(int number, const char *title);
+// "   LABEL  %a  %.17g" with aligned columns.
+void demo_value(const char *label, double v);
+// A labelled line of text ("   terms   ...").
+void demo_text(const char *label, const std::string &text);
+// The four correctly rounded results, exact[rnd] for rnd 0..3, labelled
+// "exact, to nearest", "exact, upward", "exact, downward", "exact, toward zero".
+void demo_modes(const double exact[4]);
+// An explanation, word-wrapped and indented, followed by a blank line.
+void demo_why(const char *text);
+
+}  // namespace tool
+
+#endif
