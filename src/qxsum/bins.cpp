@@ -18,48 +18,81 @@ constexpr int bin_exponent(uint64_t b) {
 
 }  // namespace
 
+// Exact classification of one term whose biased exponent is 0 or 2047
+// (zeros, subnormals, infinities, NaN), for the careful pass below.
+static void add_binned_rare(qxsum_acc *acc, uint64_t *tb, uint64_t u, uint64_t *groups) {
+    const uint64_t b = u >> 52, f = u & frac_mask;
+    if ((b & 0x7ff) == 0x7ff) {
+        if (f)
+            acc->nan = 1;
+        else if (b & 0x800)
+            acc->ninf = 1;
+        else
+            acc->pinf = 1;
+    } else if (f == 0) {
+        if (b)
+            acc->nzero = 1;
+        else
+            acc->pzero = 1;
+    } else {  // subnormal: significand without the hidden bit, weight 2^-1074
+        acc->nonzero = 1;
+        uint64_t v = tb[b] + f;
+        if (v > bin_limit) {
+            put(acc, (int)(b >> 11), v, 0, -1074);
+            v = 0;
+        }
+        tb[b] = v;
+        *groups |= 1ULL << (u >> 58);
+    }
+}
+
+// The fast loop treats every term as a normal number: zeros and subnormals
+// land in bins 0 and 2048 with a spurious hidden bit, infinities and NaN in
+// bins 2047 and 4095 (never used otherwise).  Those four "dirty" bins are
+// saved first; if any of them was touched, they are restored and the terms
+// with biased exponent 0 or 2047 are classified exactly in a second pass.
 void add_binned(qxsum_acc *acc, const double *x, uint64_t n, uint64_t *mask) {
+    if (n == 0) return;
     uint64_t *tb = qxsum_tbin;
+    const uint64_t d0 = tb[0], d1 = tb[2047], d2 = tb[2048], d3 = tb[4095];
     uint64_t groups = 0;
-    uint64_t seen = 0;  // OR of the top-12-bit patterns of the binned terms (nonzero if any)
-    int nan = 0, pinf = 0, ninf = 0, pzero = 0, nzero = 0;
+    int dirty = 0;
+    constexpr uint64_t hidden = 1ULL << 52;
     for (uint64_t i = 0; i < n; ++i) {
         const uint64_t u = bits(x[i]);
         const uint64_t b = u >> 52;
-        const uint64_t e = b & 0x7ff;
-        if (e == 0x7ff) [[unlikely]] {
-            if (u & frac_mask)
-                nan = 1;
-            else if (b & 0x800)
-                ninf = 1;
-            else
-                pinf = 1;
-            continue;
-        }
-        const uint64_t f = u & frac_mask;
-        if ((e | f) == 0) [[unlikely]] {
-            if (b)
-                nzero = 1;
-            else
-                pzero = 1;
-            continue;
-        }
-        const uint64_t m = f | ((uint64_t)(e != 0) << 52);
-        uint64_t v = tb[b] + m;
+        uint64_t v = tb[b] + ((u & frac_mask) | hidden);
         if (v > bin_limit) [[unlikely]] {
-            put(acc, (int)(b >> 11), v, 0, bin_exponent(b));
+            if (((b + 1) & 0x7fe) == 0)
+                dirty = 1;  // a dirty bin: its contents are redone below
+            else
+                put(acc, (int)(b >> 11), v, 0, bin_exponent(b));
             v = 0;
         }
         tb[b] = v;
         groups |= 1ULL << (u >> 58);
-        seen = 1;
     }
-    if (seen) acc->nonzero = 1;
-    acc->nan |= nan;
-    acc->pinf |= pinf;
-    acc->ninf |= ninf;
-    acc->pzero |= pzero;
-    acc->nzero |= nzero;
+    if (dirty || tb[0] != d0 || tb[2047] != d1 || tb[2048] != d2 || tb[4095] != d3) [[unlikely]] {
+        tb[0] = d0;
+        tb[2047] = d1;
+        tb[2048] = d2;
+        tb[4095] = d3;
+        uint64_t normal = 0, sub = 0;
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint64_t u = bits(x[i]);
+            if ((((u >> 52) + 1) & 0x7fe) == 0)
+                add_binned_rare(acc, tb, u, &sub);
+            else
+                normal = 1;
+        }
+        // Groups 0 and 32 (bins 0..63, 2048..2111) and 31, 63 were marked by
+        // the fast loop whether or not they hold anything; a clean bin costs
+        // only a test at the flush.
+        groups |= sub;
+        if (normal) acc->nonzero = 1;
+    } else {
+        acc->nonzero = 1;
+    }
     acc->count += n;
     *mask |= groups;
 }
