@@ -16,6 +16,15 @@ constexpr int bin_exponent(uint64_t b) {
     return e == 0 ? -1074 : e - 1075;
 }
 
+// The calling thread's table.  The empty asm hides the address from the
+// optimiser, which would otherwise recompute the thread-local address (a
+// call into the dynamic linker) inside the loops.
+inline uint64_t *thread_bins() {
+    uint64_t *tb = qxsum_tbin;
+    asm("" : "+r"(tb));
+    return tb;
+}
+
 }  // namespace
 
 // Exact classification of one term whose biased exponent is 0 or 2047
@@ -53,7 +62,7 @@ static void add_binned_rare(qxsum_acc *acc, uint64_t *tb, uint64_t u, uint64_t *
 // with biased exponent 0 or 2047 are classified exactly in a second pass.
 void add_binned(qxsum_acc *acc, const double *x, uint64_t n, uint64_t *mask) {
     if (n == 0) return;
-    uint64_t *tb = qxsum_tbin;
+    uint64_t *tb = thread_bins();
     const uint64_t d0 = tb[0], d1 = tb[2047], d2 = tb[2048], d3 = tb[4095];
     uint64_t groups = 0;
     int dirty = 0;
@@ -98,7 +107,7 @@ void add_binned(qxsum_acc *acc, const double *x, uint64_t n, uint64_t *mask) {
 }
 
 void flush_binned(qxsum_acc *acc, uint64_t mask) {
-    uint64_t *tb = qxsum_tbin;
+    uint64_t *tb = thread_bins();
     while (mask) {
         const int g = std::countr_zero(mask);
         mask &= mask - 1;
