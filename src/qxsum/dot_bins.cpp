@@ -1,17 +1,30 @@
-// Binned dot products: the exact 106-bit product of two significands is
-// split into its low 53 bits and the rest, which go into two bins of a bank
-// (positive or negative products) indexed by the product's exponent.
+// Binned dot products.  The buffer holds one signed 128-bit bin per product
+// exponent E (bin E + 2148 for E from -2148 to 1942): the exact product of
+// two significands (below 2^106) is added to, or subtracted from, the bin of
+// its exponent.  2^20 such products cannot overflow a bin, so the bins are
+// flushed into the limbs after at most that many terms; the count of terms
+// since the last flush is kept in the word after the bins.
 #include <cstdlib>
+#include <cstring>
 
 #include "qxsum/qxsum_internal.h"
 
 namespace qx {
 
-uint64_t *dot_bins_alloc() { return (uint64_t *)std::calloc(2 * dot_bank, sizeof(uint64_t)); }
-
-void dot_bins_free(uint64_t *bins) { std::free(bins); }
-
 namespace {
+
+using i128 = __int128;
+
+constexpr uint64_t count_word = 2 * dot_bank;          // index of the term counter
+constexpr uint64_t flush_every = 1ULL << 20;           // terms between forced flushes
+constexpr uint64_t hidden = 1ULL << 52;
+
+inline i128 load_bin(const uint64_t *bins, int j) {
+    i128 v;
+    std::memcpy(&v, bins + 2 * j, sizeof v);
+    return v;
+}
+inline void store_bin(uint64_t *bins, int j, i128 v) { std::memcpy(bins + 2 * j, &v, sizeof v); }
 
 // Nonzero when some entry of the block has biased exponent 0 or 2047 (zero,
 // subnormal, infinity, NaN): adding 2^52 wraps those exponents to 1 and 0,
@@ -20,11 +33,11 @@ typedef uint64_t v2u64 __attribute__((vector_size(16)));
 
 template <bool Unit>
 inline uint64_t screen(const double *x, uint64_t inc, uint64_t n) {
-    constexpr uint64_t h = 1ULL << 52, em = 0x7feULL << 52;
+    constexpr uint64_t em = 0x7feULL << 52;
     uint64_t r = 0;
     uint64_t i = 0;
     if constexpr (Unit) {
-        const v2u64 vh = {h, h}, vm = {em, em}, one = {1, 1};
+        const v2u64 vh = {hidden, hidden}, vm = {em, em}, one = {1, 1};
         v2u64 acc = {0, 0};
         for (; i + 4 <= n; i += 4) {
             v2u64 a, b;
@@ -35,7 +48,7 @@ inline uint64_t screen(const double *x, uint64_t inc, uint64_t n) {
         }
         r = acc[0] | acc[1];
     }
-    for (; i < n; ++i) r |= ((bits(x[Unit ? i : i * inc]) + h) & em) - 1;
+    for (; i < n; ++i) r |= ((bits(x[Unit ? i : i * inc]) + hidden) & em) - 1;
     return r >> 63;
 }
 
@@ -44,30 +57,23 @@ struct dot_state {
     int nan, pinf, ninf, pzero, nzero, any;
 };
 
+// Adds +-M 2^E (sign s, 0 or 1) to the bin of E.
+inline void bin_add(uint64_t *bins, int E, uint64_t s, u128 p) {
+    const u128 neg = (u128)(i128)(-(int64_t)s);  // all ones when negative
+    const int j = E + dot_bias;
+    store_bin(bins, j, load_bin(bins, j) + (i128)((p ^ neg) - neg));
+}
+
 // Products of two normal numbers only.
 template <bool Unit>
-inline void dot_block_normal(qxsum_acc *acc, const double *x, uint64_t incx, const double *y,
-                             uint64_t incy, uint64_t n, uint64_t *bins, dot_state &st) {
-    constexpr uint64_t low53 = (1ULL << 53) - 1, hidden = 1ULL << 52;
+inline void dot_block_normal(const double *x, uint64_t incx, const double *y, uint64_t incy,
+                             uint64_t n, uint64_t *bins, dot_state &st) {
     int32_t elo = st.lo, ehi = st.hi;
     for (uint64_t i = 0; i < n; ++i) {
         const uint64_t ua = bits(x[Unit ? i : i * incx]), ub = bits(y[Unit ? i : i * incy]);
-        const uint64_t s = (ua ^ ub) >> 63;
         const int E = (int)((ua >> 52) & 0x7ff) + (int)((ub >> 52) & 0x7ff) - 2150;
         const u128 p = (u128)((ua & frac_mask) | hidden) * ((ub & frac_mask) | hidden);
-        uint64_t *bank = bins + (s ? dot_bank : 0) + (E + dot_bias);
-        uint64_t v0 = bank[0] + ((uint64_t)p & low53);
-        if (v0 > bin_limit) [[unlikely]] {
-            put(acc, (int)s, v0, 0, E);
-            v0 = 0;
-        }
-        bank[0] = v0;
-        uint64_t v1 = bank[53] + (uint64_t)(p >> 53);
-        if (v1 > bin_limit) [[unlikely]] {
-            put(acc, (int)s, v1, 0, E + 53);
-            v1 = 0;
-        }
-        bank[53] = v1;
+        bin_add(bins, E, (ua ^ ub) >> 63, p);
         elo = E < elo ? E : elo;
         ehi = E > ehi ? E : ehi;
     }
@@ -77,9 +83,8 @@ inline void dot_block_normal(qxsum_acc *acc, const double *x, uint64_t incx, con
 }
 
 // Any products, classified one by one.
-void dot_block_general(qxsum_acc *acc, const double *x, uint64_t incx, const double *y,
-                       uint64_t incy, uint64_t n, uint64_t *bins, dot_state &st) {
-    constexpr uint64_t low53 = (1ULL << 53) - 1;
+void dot_block_general(const double *x, uint64_t incx, const double *y, uint64_t incy, uint64_t n,
+                       uint64_t *bins, dot_state &st) {
     for (uint64_t i = 0; i < n; ++i) {
         const uint64_t ua = bits(x[i * incx]), ub = bits(y[i * incy]);
         const uint64_t s = (ua ^ ub) >> 63;
@@ -103,23 +108,20 @@ void dot_block_general(qxsum_acc *acc, const double *x, uint64_t incx, const dou
         }
         const sig a = split(ua), b = split(ub);
         const int E = a.e + b.e;
-        const u128 p = (u128)a.m * b.m;
-        uint64_t *bank = bins + (s ? dot_bank : 0) + (E + dot_bias);
-        uint64_t v0 = bank[0] + ((uint64_t)p & low53);
-        if (v0 > bin_limit) {
-            put(acc, (int)s, v0, 0, E);
-            v0 = 0;
-        }
-        bank[0] = v0;
-        uint64_t v1 = bank[53] + (uint64_t)(p >> 53);
-        if (v1 > bin_limit) {
-            put(acc, (int)s, v1, 0, E + 53);
-            v1 = 0;
-        }
-        bank[53] = v1;
+        bin_add(bins, E, s, (u128)a.m * b.m);
         st.lo = E < st.lo ? E : st.lo;
         st.hi = E > st.hi ? E : st.hi;
         st.any = 1;
+    }
+}
+
+void flush_range(qxsum_acc *acc, uint64_t *bins, int32_t lo, int32_t hi) {
+    for (int j = lo + dot_bias; j <= hi + dot_bias; ++j) {
+        const i128 v = load_bin(bins, j);
+        if (v == 0) continue;
+        const u128 mag = v < 0 ? -(u128)v : (u128)v;
+        put(acc, v < 0, (uint64_t)mag, (uint64_t)(mag >> 64), j - dot_bias);
+        store_bin(bins, j, 0);
     }
 }
 
@@ -131,15 +133,28 @@ void dot_blocks(qxsum_acc *acc, const double *x, uint64_t incx, const double *y,
     constexpr uint64_t block = 256;
     for (uint64_t i0 = 0; i0 < n; i0 += block) {
         const uint64_t c = n - i0 < block ? n - i0 : block;
+        if (bins[count_word] + c > flush_every) {
+            if (st.lo <= st.hi) flush_range(acc, bins, st.lo, st.hi);
+            st.lo = INT_MAX;
+            st.hi = INT_MIN;
+            bins[count_word] = 0;
+        }
+        bins[count_word] += c;
         const double *xb = x + i0 * incx, *yb = y + i0 * incy;
         if (screen<Unit>(xb, incx, c) | screen<Unit>(yb, incy, c))
-            dot_block_general(acc, xb, incx, yb, incy, c, bins, st);
+            dot_block_general(xb, incx, yb, incy, c, bins, st);
         else
-            dot_block_normal<Unit>(acc, xb, incx, yb, incy, c, bins, st);
+            dot_block_normal<Unit>(xb, incx, yb, incy, c, bins, st);
     }
 }
 
 }  // namespace
+
+uint64_t *dot_bins_alloc() {
+    return (uint64_t *)std::calloc(2 * dot_bank + 2, sizeof(uint64_t));
+}
+
+void dot_bins_free(uint64_t *bins) { std::free(bins); }
 
 void add_dot_binned(qxsum_acc *acc, const double *x, uint64_t incx, const double *y, uint64_t incy,
                     uint64_t n, uint64_t *bins, int32_t *lo, int32_t *hi) {
@@ -160,17 +175,8 @@ void add_dot_binned(qxsum_acc *acc, const double *x, uint64_t incx, const double
 }
 
 void flush_dot_binned(qxsum_acc *acc, uint64_t *bins, int32_t *lo, int32_t *hi) {
-    if (*lo <= *hi) {
-        for (int bank = 0; bank < 2; ++bank) {
-            uint64_t *b = bins + bank * dot_bank;
-            for (int j = *lo + dot_bias; j <= *hi + dot_bias + 53; ++j) {
-                if (b[j]) {
-                    put(acc, bank, b[j], 0, j - dot_bias);
-                    b[j] = 0;
-                }
-            }
-        }
-    }
+    if (*lo <= *hi) flush_range(acc, bins, *lo, *hi);
+    bins[count_word] = 0;
     *lo = INT_MAX;
     *hi = INT_MIN;
 }
