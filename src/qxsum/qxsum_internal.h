@@ -24,8 +24,9 @@ constexpr uint64_t bin_limit = 0x3fffffffffffffffULL;
 // Thread-local bin table of the binned sum: 4096 bins indexed by the top 12
 // bits of a double (sign and biased exponent).
 constexpr int sum_bins = 4096;
-// One bank of the dot-product bin buffer (positive bank, then negative bank);
-// bin j carries weight 2^(j - dot_bias).
+// The dot-product bin buffer: 2 x dot_bank words read as dot_bank signed
+// 128-bit bins (bin j carries weight 2^(j - dot_bias), one per product
+// exponent), followed by a counter of the terms binned since the last flush.
 constexpr int dot_bank = 4144;
 constexpr int dot_bias = 2148;
 
@@ -74,7 +75,7 @@ void add_binned(qxsum_acc *acc, const double *x, uint64_t n, uint64_t *mask);
 // Move the bins of the groups in mask into the limbs and zero them.
 void flush_binned(qxsum_acc *acc, uint64_t mask);
 
-// Dot-bin buffer: 2 x dot_bank zeroed words (calloc), or nullptr.
+// A zeroed dot-bin buffer (calloc), or nullptr.
 uint64_t *dot_bins_alloc();
 void dot_bins_free(uint64_t *bins);
 // Binned body of a strided dot product; lo/hi track the exponent range in use
