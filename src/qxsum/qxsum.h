@@ -17,6 +17,8 @@
 
 #include <stdint.h>
 
+#include "norva.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -62,6 +64,16 @@ int qxgemvf(int trans, uint64_t m, uint64_t n, const float *A, uint64_t lda, con
             float *y, uint32_t rnd, float beta);
 int qxgemmf(uint64_t m, uint64_t n, uint64_t k, const float *A, uint64_t lda, const float *B,
             uint64_t ldb, float *C, float beta, uint64_t ldc, uint32_t rnd);
+
+/* The same correctly rounded C = A B + beta C as qxgemm, bit for bit, with
+ * the bulk of the work done by exact floating-point products of integer
+ * slices of A and B computed by gemm (NULL: the module's own product), which
+ * must overwrite C (m x n, ldc) with A (m x k, lda) times B (k x n, ldb) in
+ * binary64 arithmetic, any summation order.  ctx is passed to gemm.  Returns
+ * 0, or -1 when rnd > 3 (C untouched). */
+int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
+              uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd, norva_gemm_fn gemm,
+              void *ctx);
 
 #ifdef __cplusplus
 }

@@ -97,6 +97,29 @@ inline double round_to(const qxsum_acc *acc, uint32_t rnd, const format &f) {
 // round_to in the given format.
 double finish(const qxsum_acc *acc, uint32_t rnd, const format &f);
 
+// --- Ozaki-scheme products -------------------------------------------------
+
+// The module's own product for integer slices (the callback used when the
+// caller gives none): C = A B, every partial sum exact.  ctx is ignored.
+void gemm_internal(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                   const double *B, uint64_t ldb, double *C, uint64_t ldc, void *ctx);
+
+// Scale of a column (or row) of count entries at the given stride: lo = the
+// smallest lowest-set-bit exponent, hi = the largest highest-set-bit exponent
+// over the nonzero entries, flag = 1 if there is one.  Returns 1 as soon as
+// a NaN or infinity is met, else 0.
+int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi, int *flag);
+
+// words += value 2^bitpos (little-endian 64-bit words), carrying upward.
+void add_at(uint64_t *words, int nwords, uint64_t value, int bitpos);
+
+// The final pass: every entry of C from the level sums (W levels of m x n
+// 64-bit integers, level q weighted 2^(q v)) and the scales, rounded once.
+void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
+               uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd, int v, int W,
+               const int64_t *level, const int *rowlo, const int *collo, const int *rowflag,
+               const int *colflag);
+
 constexpr double default_nan = std::bit_cast<double>(0x7ff8000000000000ULL);
 
 }  // namespace qx

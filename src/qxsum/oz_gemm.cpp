@@ -1,0 +1,160 @@
+// Ozaki-scheme matrix product: every row of A and column of B is scaled by a
+// power of two and cut into v-bit integer slices, so that every product of
+// two slice matrices is exact in binary64 whatever the summation order; the
+// slice products are summed per level as 64-bit integers and each entry is
+// rounded once at the end.  Anything the scheme cannot take (special values,
+// too wide exponent ranges, too long inner dimensions, missing memory) goes
+// to qxgemm, so the results are those of qxgemm bit for bit.
+#include <cstring>
+
+#include "norva/scratch.h"
+#include "qxsum/qxsum_internal.h"
+
+namespace qx {
+
+namespace {
+
+// Lowest and highest set-bit exponents of a finite nonzero double.
+inline void bit_range(uint64_t u, int *lo, int *hi) {
+    const sig s = split(u);
+    *lo = s.e + std::countr_zero(s.m);
+    *hi = s.e + 63 - std::countl_zero(s.m);
+}
+
+inline bool special(uint64_t u) { return ((u >> 52) & 0x7ff) == 0x7ff; }
+
+// Digit s of |x| / 2^scale, v bits wide, with the sign of x.
+inline double digit(uint64_t u, int scale, int s, int v) {
+    const sig g = split(u);
+    const int sh = scale - g.e + s * v;
+    if (!(sh < 64 && sh + v > 0)) return 0.0;
+    const uint64_t mag = (sh >= 0 ? g.m >> sh : g.m << -sh) & ((1ULL << v) - 1);
+    const double d = (double)mag;
+    return (u >> 63) ? -d : d;
+}
+
+bool mul_ok(uint64_t a, uint64_t b, uint64_t *r) { return !__builtin_mul_overflow(a, b, r); }
+
+}  // namespace
+
+int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi, int *flag) {
+    *flag = 0;
+    for (uint64_t l = 0; l < count; ++l) {
+        const uint64_t u = bits(x[l * stride]);
+        if ((u << 1) == 0) continue;
+        if (special(u)) return 1;
+        int a, b;
+        bit_range(u, &a, &b);
+        if (!*flag) {
+            *lo = a;
+            *hi = b;
+            *flag = 1;
+        } else {
+            *lo = a < *lo ? a : *lo;
+            *hi = b > *hi ? b : *hi;
+        }
+    }
+    return 0;
+}
+
+void gemm_internal(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                   const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
+    for (uint64_t i = 0; i < m; ++i) {
+        double *c = C + i * ldc;
+        for (uint64_t j = 0; j < n; ++j) c[j] = 0.0;
+        for (uint64_t l = 0; l < k; ++l) {
+            const double s = A[i * lda + l];
+            if (s == 0.0) continue;
+            const double *b = B + l * ldb;
+            for (uint64_t j = 0; j < n; ++j) c[j] = c[j] + s * b[j];
+        }
+    }
+}
+
+}  // namespace qx
+
+using namespace qx;
+
+extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                         const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
+                         uint32_t rnd, norva_gemm_fn gemm, void *ctx) {
+    if (rnd > 3) return -1;
+    if (!gemm) gemm = gemm_internal;
+    const auto fallback = [&] { return qxgemm(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd); };
+
+    int L = 0;
+    while (L < 63 && (1ULL << L) < k) ++L;
+    if (L >= 63 || m == 0 || n == 0 || k == 0 || 53 - L < 2) return fallback();
+    const int v = (53 - L) / 2;
+
+    norva::freer<10> scope;
+    int *rowlo = scope.own(norva::alloc_zero<int>(m));
+    int *rowflag = scope.own(norva::alloc_zero<int>(m));
+    int *collo = scope.own(norva::alloc_zero<int>(n));
+    int *colflag = scope.own(norva::alloc_zero<int>(n));
+    if (!rowlo || !rowflag || !collo || !colflag) return fallback();
+
+    int P = 0, Q = 0;
+    for (uint64_t i = 0; i < m; ++i) {
+        int hi = 0;
+        if (scale_of(A + i * lda, 1, k, &rowlo[i], &hi, &rowflag[i])) return fallback();
+        if (rowflag[i] && hi - rowlo[i] + 1 > P) P = hi - rowlo[i] + 1;
+    }
+    for (uint64_t j = 0; j < n; ++j) {
+        int hi = 0;
+        if (scale_of(B + j, ldb, k, &collo[j], &hi, &colflag[j])) return fallback();
+        if (colflag[j] && hi - collo[j] + 1 > Q) Q = hi - collo[j] + 1;
+    }
+    const int sA = (P + v - 1) / v, sB = (Q + v - 1) / v;
+    if (sA == 0 || sB == 0 || sA * sB > 64) return fallback();
+    const int W = sA + sB - 1;
+
+    uint64_t mk, kn, mn, na, nb, nl;
+    if (!mul_ok(m, k, &mk) || !mul_ok(k, n, &kn) || !mul_ok(m, n, &mn) ||
+        !mul_ok(mk, (uint64_t)sA, &na) || !mul_ok(kn, (uint64_t)sB, &nb) ||
+        !mul_ok(mn, (uint64_t)W, &nl) || na > (UINT64_MAX >> 4) || nb > (UINT64_MAX >> 4) ||
+        nl > (UINT64_MAX >> 4))
+        return fallback();
+    double *sa = scope.own(norva::alloc<double>(na));
+    double *sb = scope.own(norva::alloc<double>(nb));
+    double *scratch = scope.own(norva::alloc<double>(mn));
+    int64_t *level = scope.own(norva::alloc_zero<int64_t>(nl));
+    int *markA = scope.own(norva::alloc_zero<int>((uint64_t)sA));
+    int *markB = scope.own(norva::alloc_zero<int>((uint64_t)sB));
+    if (!sa || !sb || !scratch || !level || !markA || !markB) return fallback();
+
+    for (uint64_t i = 0; i < m; ++i) {
+        for (uint64_t l = 0; l < k; ++l) {
+            const uint64_t u = bits(A[i * lda + l]);
+            for (int s = 0; s < sA; ++s) {
+                const double d = (u << 1) ? digit(u, rowlo[i], s, v) : 0.0;
+                sa[(uint64_t)s * mk + i * k + l] = d;
+                if (d != 0.0) markA[s] = 1;
+            }
+        }
+    }
+    for (uint64_t l = 0; l < k; ++l) {
+        for (uint64_t j = 0; j < n; ++j) {
+            const uint64_t u = bits(B[l * ldb + j]);
+            for (int t = 0; t < sB; ++t) {
+                const double d = (u << 1) ? digit(u, collo[j], t, v) : 0.0;
+                sb[(uint64_t)t * kn + l * n + j] = d;
+                if (d != 0.0) markB[t] = 1;
+            }
+        }
+    }
+
+    for (int s = 0; s < sA; ++s) {
+        if (!markA[s]) continue;
+        for (int t = 0; t < sB; ++t) {
+            if (!markB[t]) continue;
+            gemm(m, n, k, sa + (uint64_t)s * mk, k, sb + (uint64_t)t * kn, n, scratch, n, ctx);
+            int64_t *lv = level + (uint64_t)(s + t) * mn;
+            for (uint64_t q = 0; q < mn; ++q) lv[q] += (int64_t)scratch[q];
+        }
+    }
+
+    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v, W, level, rowlo, collo, rowflag,
+              colflag);
+    return 0;
+}
