@@ -1,6 +1,6 @@
 // The final pass of the Ozaki-scheme products: the level sums of an entry are
-// combined into two small big integers (positive and negative levels); their
-// difference is rounded directly.  Cancellations to zero, empty rows or
+// combined into one small signed big integer, whose magnitude is rounded
+// directly.  Cancellations to zero, empty rows or
 // columns and beta != 0 go through the exact accumulator instead.
 #include <cmath>
 #include <limits>
@@ -28,6 +28,7 @@ void add_at(uint64_t *words, int nwords, uint64_t value, int bitpos) {
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
+using i128 = __int128;
 
 // Bit i of the big integer (0 for i < 0 or beyond the top word).
 inline uint64_t big_bit(const uint64_t *d, int nw, int i) {
@@ -114,7 +115,7 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
     const int f = (v * (W - 1) + 64) / 64;
     const int nw = f + 2;
     norva::freer<1> scope;
-    uint64_t *big = beta == 0.0 ? scope.own(norva::alloc<uint64_t>(2 * (uint64_t)nw)) : nullptr;
+    uint64_t *big = beta == 0.0 ? scope.own(norva::alloc<uint64_t>((uint64_t)nw)) : nullptr;
     const uint64_t mn = m * n;
     qxsum_acc acc;
     for (uint64_t i = 0; i < m; ++i) {
@@ -128,28 +129,37 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
             }
             const int O = rowlo[i] + collo[j];
             if (big) {
-                uint64_t *pos = big, *neg = big + nw;
-                for (int q = 0; q < nw; ++q) pos[q] = neg[q] = 0;
+                // The signed total sum_q level_q 2^(q v) in nw words of two's
+                // complement; the words above a carry's reach stay as they are.
+                uint64_t *w = big;
+                for (int q = 0; q < nw; ++q) w[q] = 0;
                 for (int q = 0; q < W; ++q) {
                     const int64_t x = lv[(uint64_t)q * mn];
-                    if (x > 0)
-                        add_at(pos, nw, (uint64_t)x, q * v);
-                    else if (x < 0)
-                        add_at(neg, nw, -(uint64_t)x, q * v);
-                }
-                int t = nw - 1;
-                while (t >= 0 && pos[t] == neg[t]) --t;
-                if (t >= 0) {
-                    const bool negative = neg[t] > pos[t];
-                    uint64_t *hi = negative ? neg : pos, *lo = negative ? pos : neg;
-                    uint64_t borrow = 0;
-                    for (int q = 0; q < nw; ++q) {
-                        const uint64_t x = hi[q], y = lo[q];
-                        const uint64_t dq = x - y - borrow;
-                        borrow = (x < y) || (x - y < borrow);
-                        hi[q] = dq;
+                    if (x == 0) continue;
+                    const int pos = q * v, wi = pos >> 6;
+                    const i128 t = (i128)x << (pos & 63);  // |t| < 2^127
+                    const u128 lo = (u128)w[wi] + (uint64_t)t;
+                    w[wi] = (uint64_t)lo;
+                    i128 carry = (i128)(lo >> 64) + (t >> 64);
+                    for (int r = wi + 1; carry != 0 && r < nw; ++r) {
+                        const i128 sum = (i128)w[r] + carry;
+                        w[r] = (uint64_t)sum;
+                        carry = sum >> 64;
                     }
-                    *c = round_big(hi, nw, negative, O, rnd);
+                }
+                uint64_t any = 0;
+                for (int q = 0; q < nw; ++q) any |= w[q];
+                if (any) {
+                    const bool negative = (int64_t)w[nw - 1] < 0;
+                    if (negative) {  // magnitude: two's complement negation
+                        uint64_t c = 1;
+                        for (int q = 0; q < nw; ++q) {
+                            const uint64_t y = ~w[q] + c;
+                            c = c && y == 0;
+                            w[q] = y;
+                        }
+                    }
+                    *c = round_big(w, nw, negative, O, rnd);
                     continue;
                 }
             }

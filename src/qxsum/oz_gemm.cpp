@@ -23,14 +23,28 @@ inline void bit_range(uint64_t u, int *lo, int *hi) {
 
 inline bool special(uint64_t u) { return ((u >> 52) & 0x7ff) == 0x7ff; }
 
-// Digit s of |x| / 2^scale, v bits wide, with the sign of x.
-inline double digit(uint64_t u, int scale, int s, int v) {
+// The digits 0 .. ns-1 of |x| / 2^scale, v bits each, with the sign of x, into
+// out[0], out[stride], ...; a nonzero digit marks its slice.
+inline void digits(uint64_t u, int scale, int v, int ns, double *out, uint64_t stride, int *mark) {
+    if ((u << 1) == 0) {
+        for (int s = 0; s < ns; ++s) out[(uint64_t)s * stride] = 0.0;
+        return;
+    }
     const sig g = split(u);
-    const int sh = scale - g.e + s * v;
-    if (!(sh < 64 && sh + v > 0)) return 0.0;
-    const uint64_t mag = (sh >= 0 ? g.m >> sh : g.m << -sh) & ((1ULL << v) - 1);
-    const double d = (double)mag;
-    return (u >> 63) ? -d : d;
+    const uint64_t mask = (1ULL << v) - 1;
+    const bool neg = u >> 63;
+    int sh = scale - g.e;
+    for (int s = 0; s < ns; ++s, sh += v) {
+        double d = 0.0;
+        if (sh < 64 && sh + v > 0) {
+            const uint64_t mag = (sh >= 0 ? g.m >> sh : g.m << -sh) & mask;
+            if (mag) {
+                mark[s] = 1;
+                d = neg ? -(double)mag : (double)mag;
+            }
+        }
+        out[(uint64_t)s * stride] = d;
+    }
 }
 
 bool mul_ok(uint64_t a, uint64_t b, uint64_t *r) { return !__builtin_mul_overflow(a, b, r); }
@@ -123,26 +137,12 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     int *markB = scope.own(norva::alloc_zero<int>((uint64_t)sB));
     if (!sa || !sb || !scratch || !level || !markA || !markB) return fallback();
 
-    for (uint64_t i = 0; i < m; ++i) {
-        for (uint64_t l = 0; l < k; ++l) {
-            const uint64_t u = bits(A[i * lda + l]);
-            for (int s = 0; s < sA; ++s) {
-                const double d = (u << 1) ? digit(u, rowlo[i], s, v) : 0.0;
-                sa[(uint64_t)s * mk + i * k + l] = d;
-                if (d != 0.0) markA[s] = 1;
-            }
-        }
-    }
-    for (uint64_t l = 0; l < k; ++l) {
-        for (uint64_t j = 0; j < n; ++j) {
-            const uint64_t u = bits(B[l * ldb + j]);
-            for (int t = 0; t < sB; ++t) {
-                const double d = (u << 1) ? digit(u, collo[j], t, v) : 0.0;
-                sb[(uint64_t)t * kn + l * n + j] = d;
-                if (d != 0.0) markB[t] = 1;
-            }
-        }
-    }
+    for (uint64_t i = 0; i < m; ++i)
+        for (uint64_t l = 0; l < k; ++l)
+            digits(bits(A[i * lda + l]), rowlo[i], v, sA, sa + i * k + l, mk, markA);
+    for (uint64_t l = 0; l < k; ++l)
+        for (uint64_t j = 0; j < n; ++j)
+            digits(bits(B[l * ldb + j]), collo[j], v, sB, sb + l * n + j, kn, markB);
 
     for (int s = 0; s < sA; ++s) {
         if (!markA[s]) continue;
