@@ -30,52 +30,34 @@ namespace {
 constexpr double inf = std::numeric_limits<double>::infinity();
 using i128 = __int128;
 
-// Bit i of the big integer (0 for i < 0 or beyond the top word).
-inline uint64_t big_bit(const uint64_t *d, int nw, int i) {
-    if (i < 0 || (i >> 6) >= nw) return 0;
-    return (d[i >> 6] >> (i & 63)) & 1;
-}
-
-// Bits lo .. hi (hi - lo < 64) as an integer; indices below 0 read as zero.
-inline uint64_t big_bits(const uint64_t *d, int lo, int hi) {
-    uint64_t r = 0;
-    // at most 53 bits: gather word by word
-    for (int i = hi; i >= lo;) {
-        if (i < 0) {
-            r <<= (i - lo + 1);
-            break;
-        }
-        const int w = i >> 6, wlo = w << 6;
-        const int from = lo > wlo ? lo : wlo;  // lowest bit taken from this word
-        const int cnt = i - from + 1;
-        const uint64_t chunk = (d[w] >> (from & 63)) & (cnt >= 64 ? ~0ULL : ((1ULL << cnt) - 1));
-        r = (cnt >= 64 ? 0 : r << cnt) | chunk;
-        i = from - 1;
-    }
-    return r;
-}
-
-// Any bit below index i set?
-inline bool big_sticky(const uint64_t *d, int i) {
-    if (i <= 0) return false;
-    const int w = i >> 6;
-    for (int q = 0; q < w; ++q)
-        if (d[q]) return true;
-    const int b = i & 63;
-    return b && (d[w] & ((1ULL << b) - 1)) != 0;
-}
-
 // Round +-D 2^O (D > 0, nw words) to double in mode rnd.
 double round_big(const uint64_t *d, int nw, bool negative, int O, uint32_t rnd) {
     int top = nw - 1;
     while (d[top] == 0) --top;
-    const int h = 64 * top + 63 - std::countl_zero(d[top]);
+    const int h = 64 * top + 63 - std::countl_zero(d[top]);  // index of the top bit
     int e = O + h - 52;
     if (e < -1074) e = -1074;
-    const int lo = e - O;  // index of the result's last bit
-    uint64_t m = lo <= h ? big_bits(d, lo, h) : 0;
-    const uint64_t r = big_bit(d, nw, lo - 1);
-    const bool sticky = lo - 1 > h ? true : big_sticky(d, lo - 1 < 0 ? 0 : lo - 1);
+    const int lo = e - O;  // index of the result's last bit (may be negative)
+    uint64_t m, r;
+    bool sticky;
+    if (lo <= 0) {  // every bit is kept (a subnormal or exact result)
+        m = d[0] << -lo;
+        r = 0;
+        sticky = false;
+    } else if (lo - 1 > h) {  // below half the smallest subnormal
+        m = 0;
+        r = 0;
+        sticky = true;
+    } else {
+        // 128-bit window of the two top words; bit 0 of it has index base.
+        const int base = top > 0 ? 64 * (top - 1) : 0;
+        const u128 w = top > 0 ? ((u128)d[top] << 64) | d[top - 1] : (u128)d[0];
+        m = lo <= h ? (uint64_t)(w >> (lo - base)) : 0;  // at most 53 bits: nothing above h
+        const int ri = lo - 1 - base;                      // round bit within the window (>= 0)
+        r = (uint64_t)(w >> ri) & 1;
+        sticky = ri > 0 && (w & (((u128)1 << ri) - 1)) != 0;
+        for (int q = 0; q < top - 1 && !sticky; ++q) sticky = d[q] != 0;
+    }
     bool inc = false;
     switch (rnd) {
         case 0: inc = r && (sticky || (m & 1)); break;
@@ -93,7 +75,7 @@ double round_big(const uint64_t *d, int nw, bool negative, int O, uint32_t rnd) 
         const double mag = to_inf ? inf : dbl_format.maxval;
         return negative ? -mag : mag;
     }
-    const double v = std::ldexp((double)m, e);
+    const double v = compose(m, e);
     return negative ? -v : v;
 }
 

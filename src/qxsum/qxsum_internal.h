@@ -120,6 +120,19 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
                const int64_t *level, const int *rowlo, const int *collo, const int *rowflag,
                const int *colflag);
 
+// m 2^e for an integer m < 2^53 and e >= -1074 whose value is representable
+// (the callers have rounded it), built from its bits: no rounding, no
+// dependence on the environment.
+inline double compose(uint64_t m, int e) {
+    if (m == 0) return 0.0;
+    const int shift = std::countl_zero(m) - 11;  // moves the top bit to bit 52
+    if (e - shift >= -1074) {
+        const uint64_t mm = m << shift;  // normal: 53 significant bits
+        return std::bit_cast<double>(((uint64_t)(e - shift + 1075) << 52) | (mm & frac_mask));
+    }
+    return std::bit_cast<double>(m << (e + 1074));  // subnormal
+}
+
 constexpr double default_nan = std::bit_cast<double>(0x7ff8000000000000ULL);
 
 }  // namespace qx

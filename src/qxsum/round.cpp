@@ -105,7 +105,7 @@ double round_to(const qxsum_acc *acc, uint32_t rnd, int p, int emin, int emax, d
         const double mag = to_inf ? inf : maxval;
         return negative ? -mag : mag;
     }
-    const double v = std::ldexp((double)m, k);
+    const double v = compose(m, k);
     return negative ? -v : v;
 }
 
