@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The whole test matrix, as CI runs it:
+#   1. native Release build, all tests
+#   2. AddressSanitizer + UBSan build (no benchmarks), all tests
+#   3. AArch64 cross build (no tool, no benchmarks), all tests under qemu
+# Build trees: build/native, build/asan, build/aarch64 in the repository.
+# Every stage runs even when an earlier one failed; the summary at the end
+# lists each stage's result and time, and the exit status is non-zero if any
+# stage failed.
+#
+# Environment: NORVA_SKIP_DEPS=1 skips the package check (scripts/deps.sh),
+#              NORVA_STAGES="native asan aarch64" picks the stages to run,
+#              NORVA_JOBS (default 2) is the build and test parallelism.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+jobs=${NORVA_JOBS:-2}
+stages=${NORVA_STAGES:-native asan aarch64}
+
+if [[ ${NORVA_SKIP_DEPS:-0} != 1 ]]; then
+  bash scripts/deps.sh || { echo "test-all: installing the dependencies failed" >&2; exit 1; }
+fi
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+declare -A result seconds
+order=()
+
+# run_stage NAME BUILD_DIR CMAKE_ARGS...: configure, build, test.
+run_stage() {
+  local name=$1 dir=$2
+  shift 2
+  local t0=$SECONDS status=ok
+  order+=("$name")
+  echo
+  echo "=================== stage $name: configure ($dir) ==================="
+  if ! cmake -S . -B "$dir" "$@"; then
+    status="FAILED (configure)"
+  else
+    echo "=================== stage $name: build ==================="
+    if ! cmake --build "$dir" -j "$jobs"; then
+      status="FAILED (build)"
+    else
+      echo "=================== stage $name: test ==================="
+      if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"; then
+        status="FAILED (tests)"
+      fi
+    fi
+  fi
+  result[$name]=$status
+  seconds[$name]=$((SECONDS - t0))
+  echo "=================== stage $name: $status in ${seconds[$name]} s ==================="
+}
+
+total0=$SECONDS
+for stage in $stages; do
+  case $stage in
+    native)
+      run_stage native build/native -DCMAKE_BUILD_TYPE=Release ;;
+    asan)
+      run_stage asan build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVA_SANITIZE=ON \
+        -DNORVA_BUILD_BENCH=OFF ;;
+    aarch64)
+      run_stage aarch64 build/aarch64 -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" -DNORVA_STATIC_TESTS=ON \
+        -DNORVA_BUILD_TOOLS=OFF -DNORVA_BUILD_BENCH=OFF ;;
+    *)
+      echo "test-all: unknown stage $stage" >&2
+      result[$stage]="FAILED (unknown stage)"; seconds[$stage]=0; order+=("$stage") ;;
+  esac
+done
+
+echo
+echo "=================== summary ==================="
+failed=0
+for stage in "${order[@]}"; do
+  printf '  %-8s %-22s %5d s\n' "$stage" "${result[$stage]}" "${seconds[$stage]}"
+  [[ ${result[$stage]} == ok ]] || failed=1
+done
+printf '  %-8s %-22s %5d s\n' total "" $((SECONDS - total0))
+if [[ $failed -ne 0 ]]; then
+  echo "test-all: FAILED"
+  exit 1
+fi
+echo "test-all: all stages passed"
