@@ -1,0 +1,520 @@
+// The norva command-line tool, run as a program: `norva sum` against MPFR
+// in every rounding mode (double and float, exact and inexact literals, the
+// hard sums of hard_inputs.h), its error handling (exit status 2, a message
+// naming file and line, nothing on standard output), and the demo's exact
+// results against values known from exact arithmetic.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mpfr.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "norva.h"
+#include "support/hard_inputs.h"
+#include "support/oracle.h"
+#include "support/test_scale.h"
+
+namespace {
+
+using testsupport::same_bits;
+namespace fs = std::filesystem;
+
+const char *mode_arg[4] = {"nearest", "up", "down", "zero"};
+
+// A scratch directory for input files, removed at exit.
+const fs::path &scratch() {
+    static const fs::path dir = [] {
+        std::string tmpl = (fs::temp_directory_path() / "norva_tool_XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) std::abort();
+        return fs::path(tmpl);
+    }();
+    static const struct cleanup {
+        ~cleanup() {
+            std::error_code ec;
+            fs::remove_all(dir, ec);
+        }
+    } c;
+    return dir;
+}
+
+fs::path write_file(const std::string &name, const std::string &content) {
+    const fs::path p = scratch() / name;
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+}
+
+std::string read_file(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct run_result {
+    int status = -1;  // exit status, -1 if the tool did not exit normally
+    std::string out, err;
+};
+
+// Runs the tool with the given arguments; standard input is `input` (empty
+// input when null).
+run_result run(const std::vector<std::string> &args, const std::string *input = nullptr) {
+    static int serial = 0;
+    const std::string tag = std::to_string(serial++);
+    const fs::path in = write_file("stdin" + tag, input ? *input : "");
+    const fs::path out = scratch() / ("stdout" + tag), err = scratch() / ("stderr" + tag);
+    std::vector<char *> argv;
+    std::string tool = NORVA_TOOL;
+    argv.push_back(tool.data());
+    std::vector<std::string> copy = args;
+    for (auto &a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fi = open(in.c_str(), O_RDONLY);
+        const int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fi < 0 || fo < 0 || fe < 0) _exit(127);
+        dup2(fi, 0);
+        dup2(fo, 1);
+        dup2(fe, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    run_result r;
+    int st = 0;
+    if (pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    fs::remove(in);
+    fs::remove(out);
+    fs::remove(err);
+    return r;
+}
+
+// MPFR's own conversion of a literal to the nearest double (float): a
+// parser independent of the C library's strtod/strtof.
+template <class T>
+T mpfr_parse(const std::string &s) {
+    constexpr bool single = std::is_same_v<T, float>;
+    const mpfr_exp_t old_min = mpfr_get_emin(), old_max = mpfr_get_emax();
+    mpfr_set_emin(single ? -148 : -1073);
+    mpfr_set_emax(single ? 128 : 1024);
+    mpfr_t x;
+    mpfr_init2(x, single ? 24 : 53);
+    char *end = nullptr;
+    int t = mpfr_strtofr(x, s.c_str(), &end, 10, MPFR_RNDN);
+    EXPECT_EQ(*end, '\0') << s;
+    t = mpfr_check_range(x, t, MPFR_RNDN);
+    mpfr_subnormalize(x, t, MPFR_RNDN);
+    const T v = single ? (T)mpfr_get_flt(x, MPFR_RNDN) : (T)mpfr_get_d(x, MPFR_RNDN);
+    mpfr_clear(x);
+    mpfr_set_emin(old_min);
+    mpfr_set_emax(old_max);
+    return v;
+}
+
+// The exact sum of the terms, rounded once (the oracle of support/oracle.h).
+template <class T>
+T oracle(const std::vector<T> &v, unsigned rnd) {
+    testsupport::exact_total e(testsupport::sum_prec);
+    for (T x : v) e.add((double)x);
+    if constexpr (std::is_same_v<T, float>)
+        return e.roundf(rnd);
+    else
+        return e.round(rnd);
+}
+
+// The value printed by `norva sum`; the whole output must be exactly
+// "%a  %.17g\n" (float: "%a  %.9g\n") of that value.
+template <class T>
+::testing::AssertionResult printed(const run_result &r, T &v) {
+    if (r.status != 0)
+        return ::testing::AssertionFailure() << "exit status " << r.status << ", stderr: " << r.err;
+    if (!r.err.empty()) return ::testing::AssertionFailure() << "stderr not empty: " << r.err;
+    const std::string first = r.out.substr(0, r.out.find(' '));
+    char *end = nullptr;
+    v = std::is_same_v<T, float> ? (T)std::strtof(first.c_str(), &end)
+                                 : (T)std::strtod(first.c_str(), &end);
+    char want[128];
+    if constexpr (std::is_same_v<T, float>)
+        std::snprintf(want, sizeof want, "%a  %.9g\n", (double)v, (double)v);
+    else
+        std::snprintf(want, sizeof want, "%a  %.17g\n", v, v);
+    if (r.out != want)
+        return ::testing::AssertionFailure() << "output '" << r.out << "', expected '" << want << "'";
+    return ::testing::AssertionSuccess();
+}
+
+// Random text input: every term either in an exact form (hexadecimal, or
+// enough decimal digits to round-trip) or as an inexact decimal literal,
+// several per line, with blank lines, comments and assorted blanks.
+template <class T>
+struct text_case {
+    std::string text;
+    std::vector<T> terms;  // the values the literals stand for
+};
+
+template <class T>
+std::string decimal_literal(std::mt19937_64 &rng) {
+    constexpr bool single = std::is_same_v<T, float>;
+    std::string s = rng() & 1 ? "-" : "";
+    const int digits = 1 + (int)(rng() % 40);
+    s += (char)('1' + rng() % 9);
+    if (digits > 1) s += '.';
+    for (int i = 1; i < digits; i++) s += (char)('0' + rng() % 10);
+    // Decimal exponents over the whole range, below the subnormals included,
+    // never beyond the largest finite value.
+    const int lo = single ? -47 : -326, hi = single ? 37 : 307;
+    s += "e" + std::to_string(lo + (int)(rng() % (uint64_t)(hi - lo + 1)));
+    return s;
+}
+
+// A decimal within 10^-(digits+1) of a halfway point between two adjacent
+// values of the format: the hard case of a correctly rounding conversion.
+template <class T>
+std::string near_tie_literal(testsupport::hard_gen<T> &g) {
+    constexpr bool single = std::is_same_v<T, float>;
+    const T a = g.with_exp(g.irange(single ? -140 : -1060, single ? 120 : 1000));
+    mpfr_t m;
+    mpfr_init2(m, 80);
+    mpfr_set_d(m, (double)a, MPFR_RNDN);
+    mpfr_t h;
+    mpfr_init2(h, 80);
+    mpfr_set_d(h, (double)std::nextafter(a, (T)INFINITY), MPFR_RNDN);
+    mpfr_add(m, m, h, MPFR_RNDN);
+    mpfr_div_2ui(m, m, 1, MPFR_RNDN);  // the exact midpoint
+    char buf[128];
+    mpfr_snprintf(buf, sizeof buf, "%s%.*Re", g.rng() & 1 ? "-" : "", g.irange(16, 40), m);
+    mpfr_clear(m);
+    mpfr_clear(h);
+    return buf;
+}
+
+template <class T>
+text_case<T> make_case(testsupport::hard_gen<T> &g, size_t n, int kind) {
+    constexpr bool single = std::is_same_v<T, float>;
+    text_case<T> c;
+    const std::vector<T> hard = g.sum_case(n, kind);
+    const char *blanks[] = {" ", "  ", "\t", " \t "};
+    const char *line_ends[] = {"\n", "\n", "\n", "\r\n", " \n"};
+    size_t on_line = 0, per_line = 1 + g.rng() % 6;
+    if (g.one_in(2)) c.text += "# norva sum test input\n";
+    for (size_t i = 0; i < n; i++) {
+        std::string lit;
+        T v = hard[i];
+        char buf[96];
+        const int form = g.irange(0, 9);
+        if (form <= 3 || std::isnan(v) || std::isinf(v)) {
+            std::snprintf(buf, sizeof buf, form == 1 ? "%A" : "%a", (double)v);
+            lit = buf;
+        } else if (form <= 5) {
+            std::snprintf(buf, sizeof buf, single ? "%.9g" : "%.17g", (double)v);
+            lit = buf;
+        } else if (form <= 7) {
+            lit = decimal_literal<T>(g.rng);
+            v = mpfr_parse<T>(lit);
+        } else {
+            lit = near_tie_literal(g);
+            v = mpfr_parse<T>(lit);
+        }
+        c.terms.push_back(v);
+        if (on_line > 0) c.text += blanks[g.rng() % 4];
+        else if (g.one_in(8)) c.text += "  ";
+        c.text += lit;
+        if (++on_line == per_line) {
+            c.text += line_ends[g.rng() % 5];
+            if (g.one_in(10)) c.text += "\n";
+            if (g.one_in(10)) c.text += "   # a comment 1 2 3\n";
+            on_line = 0;
+            per_line = 1 + g.rng() % 6;
+        }
+    }
+    if (on_line > 0 && g.one_in(2)) c.text += "\n";
+    return c;
+}
+
+template <class T>
+void random_cases(uint64_t seed) {
+    constexpr bool single = std::is_same_v<T, float>;
+    testsupport::hard_gen<T> g(seed);
+    const int cases = testsupport::scaled(36, 9);
+    for (int t = 0; t < cases; t++) {
+        const int kind = t % testsupport::hard_gen<T>::sum_kinds;
+        const size_t n = (size_t)g.irange(0, 3) == 0 ? (size_t)g.irange(0, 5) : (size_t)g.irange(20, 300);
+        const text_case<T> c = make_case(g, n, kind);
+        const fs::path file = write_file("case" + std::to_string(t), c.text);
+        for (unsigned rnd = 0; rnd < 4; rnd++) {
+            std::vector<std::string> args = {"sum", "--round", mode_arg[rnd]};
+            if (single) args.push_back("--float");
+            args.push_back(file.string());
+            T got;
+            const run_result r = run(args);
+            ASSERT_TRUE(printed(r, got)) << "case " << t << " kind " << kind << " mode " << mode_arg[rnd];
+            EXPECT_TRUE(same_bits(got, oracle(c.terms, rnd)))
+                << "case " << t << " kind " << kind << " mode " << mode_arg[rnd] << "\n" << c.text;
+        }
+        // Standard input and the default mode give the same as the file in
+        // mode nearest.
+        std::vector<std::string> args = {"sum"};
+        if (single) args.push_back("--float");
+        T got;
+        const run_result r = run(args, &c.text);
+        ASSERT_TRUE(printed(r, got));
+        EXPECT_TRUE(same_bits(got, oracle(c.terms, 0))) << "stdin, case " << t;
+    }
+}
+
+TEST(ToolSum, DoubleSumsMatchMpfrInEveryMode) { random_cases<double>(0x5eed0001); }
+
+TEST(ToolSum, FloatSumsMatchMpfrInEveryMode) { random_cases<float>(0x5eed0002); }
+
+// Inputs with a known IEEE answer: signed zeros, special values, overflow
+// and underflow of the total, literals at the edges of the range, the
+// spellings strtod accepts.
+TEST(ToolSum, EdgeCasesMatchMpfr) {
+    struct edge {
+        const char *text;
+        std::vector<double> terms;
+    };
+    const double max = 0x1.fffffffffffffp+1023;
+    const std::vector<edge> edges = {
+        {"", {}},
+        {"# only a comment\n\n   \n", {}},
+        {"-0 -0", {-0.0, -0.0}},
+        {"0 -0\n", {0.0, -0.0}},
+        {"1 -1", {1, -1}},
+        {"inf -inf", {INFINITY, -INFINITY}},
+        {"nan 1", {NAN, 1}},
+        {"-INF 5 Infinity", {-INFINITY, 5, INFINITY}},
+        {"-Infinity 1e308", {-INFINITY, 1e308}},
+        {"1e308 1e308", {1e308, 1e308}},
+        {"-1e308 -1e308", {-1e308, -1e308}},
+        {"0x1.fffffffffffffp+1023 0x1p+970", {max, 0x1p+970}},
+        {"1e308 1e308 -1e308", {1e308, 1e308, -1e308}},
+        {"1 0x1p-53", {1, 0x1p-53}},
+        {"1 0x1p-53 0x1p-1074", {1, 0x1p-53, 0x1p-1074}},
+        {"1e-400 -1e-400 1", {0.0, -0.0, 1}},
+        {"4e-324 2.4703282292062328e-324", {0x1p-1074, 0x1p-1074}},
+        {"2.4703282292062327e-324", {0.0}},
+        {"0X1.8P+1 +2 .5 5. 0x.8p1 0x10", {3, 2, 0.5, 5, 1, 16}},
+        {"1e16 1 -1e16", {1e16, 1, -1e16}},
+        {"0.1 0.2 -0.3", {0.1, 0.2, -0.3}},
+    };
+    for (const edge &e : edges) {
+        const std::string text = e.text;
+        for (unsigned rnd = 0; rnd < 4; rnd++) {
+            double got;
+            const run_result r = run({"sum", "--round", mode_arg[rnd]}, &text);
+            ASSERT_TRUE(printed(r, got)) << "input '" << e.text << "'";
+            EXPECT_TRUE(same_bits(got, oracle(e.terms, rnd)))
+                << "input '" << e.text << "' mode " << mode_arg[rnd];
+        }
+    }
+    // --round=MODE is the same option.
+    const std::string text = "1 0x1p-60";
+    double got;
+    ASSERT_TRUE(printed(run({"sum", "--round=up"}, &text), got));
+    EXPECT_TRUE(same_bits(got, 0x1.0000000000001p+0));
+}
+
+// --float converts each literal straight to the nearest float (strtof) and
+// rounds the exact sum once to float: neither step goes through a double.
+TEST(ToolSum, FloatAvoidsDoubleRounding) {
+    float got;
+    // 1 + 2^-24 + 10^-29: strtod gives the halfway point 1 + 2^-24, which
+    // would round to 1; the nearest float is 1 + 2^-23.
+    std::string text = "1.00000005960464477539062500001";
+    ASSERT_TRUE(printed(run({"sum", "--float"}, &text), got));
+    EXPECT_TRUE(same_bits(got, 0x1.000002p+0f));
+    // 1 + 2^-24 + 2^-80: rounded to double first it would be 1 + 2^-24, a
+    // tie that goes to 1.
+    text = "1 0x1p-24 0x1p-80";
+    ASSERT_TRUE(printed(run({"sum", "--float"}, &text), got));
+    EXPECT_TRUE(same_bits(got, 0x1.000002p+0f));
+    text = "1 0x1p-24";
+    ASSERT_TRUE(printed(run({"sum", "--float"}, &text), got));
+    EXPECT_TRUE(same_bits(got, 1.0f));
+    // Overflow of a float sum, by mode.
+    text = "3e38 3e38";
+    ASSERT_TRUE(printed(run({"sum", "--float", "--round", "zero"}, &text), got));
+    EXPECT_TRUE(same_bits(got, 0x1.fffffep+127f));
+    ASSERT_TRUE(printed(run({"sum", "--float"}, &text), got));
+    EXPECT_TRUE(same_bits(got, (float)INFINITY));
+}
+
+// A rejected run: exit status 2, nothing on standard output, and standard
+// error containing every one of `needles`.
+::testing::AssertionResult rejected(const run_result &r, const std::vector<std::string> &needles) {
+    if (r.status != 2) return ::testing::AssertionFailure() << "exit status " << r.status;
+    if (!r.out.empty()) return ::testing::AssertionFailure() << "stdout not empty: " << r.out;
+    for (const std::string &n : needles)
+        if (r.err.find(n) == std::string::npos)
+            return ::testing::AssertionFailure() << "stderr '" << r.err << "' lacks '" << n << "'";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(ToolSum, MalformedNumbersAreRejectedWithFileAndLine) {
+    struct bad {
+        std::string text;
+        int line;
+        std::string token;
+        bool single = false;
+    };
+    const std::vector<bad> cases = {
+        {"1 2\n3x\n", 2, "3x"},
+        {"1\n\n# comment\n  0x1.8q-3 4\n", 4, "0x1.8q-3"},
+        {"1e400\n", 1, "1e400"},
+        {"1\n-1e400", 2, "-1e400"},
+        {"0x1p1024", 1, "0x1p1024"},
+        {"1,5", 1, "1,5"},
+        {"1 . 2", 1, "."},
+        {"e5", 1, "e5"},
+        {"0x", 1, "0x"},
+        {"- 1", 1, "-"},
+        {"1 2 # trailing comment", 1, "#"},
+        {std::string("1\n2\n3 4\x00 5\n", 10), 3, "4\\x00"},
+        {"1e39", 1, "1e39", true},
+        {"0x1p128", 1, "0x1p128", true},
+        {"1\n2\nabc", 3, "abc", true},
+    };
+    int i = 0;
+    for (const bad &b : cases) {
+        const fs::path file = write_file("bad" + std::to_string(i++), b.text);
+        std::vector<std::string> args = {"sum"};
+        if (b.single) args.push_back("--float");
+        args.push_back(file.string());
+        EXPECT_TRUE(rejected(run(args), {file.string() + ":" + std::to_string(b.line) + ":", b.token}))
+            << "input '" << b.text << "'";
+        args.pop_back();
+        EXPECT_TRUE(rejected(run(args, &b.text), {"<stdin>:" + std::to_string(b.line) + ":", b.token}))
+            << "input '" << b.text << "' on stdin";
+    }
+    // An overflowing literal is reported as such, not as a syntax error.
+    const std::string big = "1e400";
+    EXPECT_TRUE(rejected(run({"sum"}, &big), {"largest finite double"}));
+}
+
+TEST(ToolSum, BadOptionsAndUnreadableFilesAreRejected) {
+    const fs::path ok = write_file("ok", "1 2\n");
+    EXPECT_TRUE(rejected(run({"sum", "--round", "sideways", ok.string()}), {"sideways"}));
+    EXPECT_TRUE(rejected(run({"sum", "--round=4", ok.string()}), {"'4'"}));
+    EXPECT_TRUE(rejected(run({"sum", "--round"}), {"--round"}));
+    EXPECT_TRUE(rejected(run({"sum", "--bogus", ok.string()}), {"--bogus"}));
+    EXPECT_TRUE(rejected(run({"sum", ok.string(), ok.string()}), {"more than one"}));
+    const std::string missing = (scratch() / "no-such-file").string();
+    EXPECT_TRUE(rejected(run({"sum", missing}), {missing, "No such file"}));
+    EXPECT_TRUE(rejected(run({"sum", scratch().string()}), {scratch().string()}));
+    // "--" ends the options; "-" is standard input.
+    const std::string text = "1 2";
+    double got;
+    ASSERT_TRUE(printed(run({"sum", "--", ok.string()}), got));
+    EXPECT_EQ(got, 3.0);
+    ASSERT_TRUE(printed(run({"sum", "-"}, &text), got));
+    EXPECT_EQ(got, 3.0);
+}
+
+TEST(ToolCli, VersionHelpAndUnknownCommands) {
+    run_result r = run({"version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string(norva_version()) + "\n");
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--help"}, {"help"}}) {
+        r = run(args);
+        EXPECT_EQ(r.status, 0);
+        for (const char *cmd : {"version", "sum", "demo", "help"})
+            EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
+    }
+    // The help of sum documents the input format and the modes.
+    for (const auto &args : std::vector<std::vector<std::string>>{{"sum", "--help"}, {"help", "sum"}}) {
+        r = run(args);
+        EXPECT_EQ(r.status, 0);
+        for (const char *s : {"'#'", "nearest", "0.1", "1e400", "--float"})
+            EXPECT_NE(r.out.find(s), std::string::npos) << s;
+    }
+    EXPECT_TRUE(rejected(run({"frobnicate"}), {"frobnicate"}));
+    EXPECT_TRUE(rejected(run({}), {"Usage"}));
+    EXPECT_TRUE(rejected(run({"version", "extra"}), {"extra"}));
+    EXPECT_TRUE(rejected(run({"demo", "nosuchsection"}), {"nosuchsection"}));
+}
+
+// The demo prints, for every example, the naive result and the exact one in
+// the four modes.  The exact results must be the true values (known from
+// exact arithmetic or computed by MPFR here), and the naive result must
+// differ from the exact one, or the example shows nothing.
+TEST(ToolDemo, ExactResultsAreTheTrueValues) {
+    const run_result r = run({"demo"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    struct example {
+        double naive = NAN;
+        std::vector<double> exact;
+    };
+    std::vector<example> ex;
+    std::istringstream in(r.out);
+    std::string line;
+    auto value_after = [](const std::string &l, const std::string &label) {
+        return std::strtod(l.c_str() + l.find(label) + label.size(), nullptr);
+    };
+    while (std::getline(in, line)) {
+        if (line.find("naive left to right") != std::string::npos) {
+            ex.emplace_back();
+            ex.back().naive = value_after(line, "naive left to right");
+        }
+        for (const char *label : {"exact, to nearest", "exact, upward", "exact, downward",
+                                  "exact, toward zero"})
+            if (line.find(label) != std::string::npos) {
+                ASSERT_FALSE(ex.empty());
+                ex.back().exact.push_back(value_after(line, label));
+            }
+    }
+    // Harmonic sum of the doubles 1/k, k = 1 .. 10^6.
+    std::vector<double> h;
+    for (int k = 1; k <= 1000000; k++) h.push_back(1.0 / k);
+    std::vector<double> harmonic;
+    for (unsigned rnd = 0; rnd < 4; rnd++) harmonic.push_back(oracle(h, rnd));
+    const std::vector<std::vector<double>> want = {
+        {1, 1, 1, 1},
+        {2, 2, 2, 2},
+        {0.5, 0.5, 0.5, 0.5},
+        {1, 0x1.0000000000001p+0, 1, 1},  // ten times the double nearest 0.1
+        {-2, -2, -2, -2},                 // Rump's polynomial without a/(2b)
+        harmonic,
+        {1e308, 1e308, 1e308, 1e308},
+    };
+    ASSERT_EQ(ex.size(), want.size()) << r.out;
+    for (size_t i = 0; i < want.size(); i++) {
+        ASSERT_EQ(ex[i].exact.size(), 4u) << "example " << i + 1;
+        for (unsigned rnd = 0; rnd < 4; rnd++)
+            EXPECT_TRUE(same_bits(ex[i].exact[rnd], want[i][rnd]))
+                << "example " << i + 1 << " mode " << mode_arg[rnd];
+        EXPECT_NE(ex[i].naive, want[i][0]) << "example " << i + 1;
+    }
+    // The %.17g column is the same value as the %a column on every line.
+    std::istringstream again(r.out);
+    int checked = 0;
+    while (std::getline(again, line)) {
+        if (line.find("exact, ") == std::string::npos) continue;
+        // "   LABEL (22 columns) %a %.17g"
+        std::istringstream fields(line.substr(26));
+        std::string hex, dec;
+        fields >> hex >> dec;
+        EXPECT_TRUE(same_bits(std::strtod(dec.c_str(), nullptr), std::strtod(hex.c_str(), nullptr)))
+            << line;
+        checked++;
+    }
+    EXPECT_EQ(checked, 28);
+}
+
+}  // namespace
