@@ -37,3 +37,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # ctest runs every test program through the emulator; -L points the
 # emulated dynamic loader at the target's shared libraries.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/usr/${NORVA_CROSS_TRIPLE})
+
+# FindOpenMP would record the full path of libgomp.so, which a static link
+# of the test programs cannot use.  Naming the runtime libraries instead
+# (-lgomp -lpthread) lets the linker pick libgomp.so.1 for the shared library
+# and libgomp.a for the static test programs.
+set(OpenMP_gomp_LIBRARY gomp CACHE FILEPATH "OpenMP runtime (linked by name)")
+set(OpenMP_pthread_LIBRARY pthread CACHE FILEPATH "threads library (linked by name)")
