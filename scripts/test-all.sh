@@ -25,7 +25,7 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-declare -A result seconds
+declare -A result seconds n_passed n_failed
 order=()
 
 # run_stage NAME BUILD_DIR CMAKE_ARGS...: configure, build, test.
@@ -34,6 +34,8 @@ run_stage() {
   shift 2
   local t0=$SECONDS status=ok
   order+=("$name")
+  n_passed[$name]=0
+  n_failed[$name]=1  # until ctest reports its counts
   echo
   echo "=================== stage $name: configure ($dir) ==================="
   if ! cmake -S . -B "$dir" "$@"; then
@@ -44,8 +46,16 @@ run_stage() {
       status="FAILED (build)"
     else
       echo "=================== stage $name: test ==================="
-      if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs"; then
-        status="FAILED (tests)"
+      ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" 2>&1 |
+        tee "$dir/ctest.log"
+      [[ ${PIPESTATUS[0]} -eq 0 ]] || status="FAILED (tests)"
+      # "NN% tests passed, F tests failed out of N"
+      local line
+      line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$dir/ctest.log" |
+             tail -n 1)
+      if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+        n_failed[$name]=${BASH_REMATCH[1]}
+        n_passed[$name]=$((BASH_REMATCH[2] - BASH_REMATCH[1]))
       fi
     fi
   fi
@@ -68,20 +78,28 @@ for stage in $stages; do
         -DNORVA_BUILD_TOOLS=OFF -DNORVA_BUILD_BENCH=OFF ;;
     *)
       echo "test-all: unknown stage $stage" >&2
-      result[$stage]="FAILED (unknown stage)"; seconds[$stage]=0; order+=("$stage") ;;
+      result[$stage]="FAILED (unknown stage)"; seconds[$stage]=0; order+=("$stage")
+      n_passed[$stage]=0; n_failed[$stage]=1 ;;
   esac
 done
 
 echo
 echo "=================== summary ==================="
-failed=0
+failed=0 passed_all=0 failed_all=0
+printf '  %-8s %-20s %7s %7s %7s\n' stage result passed failed time
 for stage in "${order[@]}"; do
-  printf '  %-8s %-22s %5d s\n' "$stage" "${result[$stage]}" "${seconds[$stage]}"
+  printf '  %-8s %-20s %7d %7d %5d s\n' "$stage" "${result[$stage]}" "${n_passed[$stage]}" \
+    "${n_failed[$stage]}" "${seconds[$stage]}"
   [[ ${result[$stage]} == ok ]] || failed=1
+  passed_all=$((passed_all + n_passed[$stage]))
+  failed_all=$((failed_all + n_failed[$stage]))
 done
-printf '  %-8s %-22s %5d s\n' total "" $((SECONDS - total0))
+printf '  %-8s %-20s %7s %7s %5d s\n' total "" "" "" $((SECONDS - total0))
+# A stage that did not get as far as its tests counts as one failure.
 if [[ $failed -ne 0 ]]; then
   echo "test-all: FAILED"
-  exit 1
+else
+  echo "test-all: all stages passed"
 fi
-echo "test-all: all stages passed"
+echo "all stages: $passed_all passed, $failed_all failed"
+exit $failed
