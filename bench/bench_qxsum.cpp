@@ -6,6 +6,7 @@
 // (qxsum_round) is measured separately.
 //
 //   bench_qxsum                       (default --benchmark_min_time=0.2)
+//   bench_qxsum --benchmark_repetitions=3   (summary from the medians)
 //
 // After the usual table, a summary gives ns per term and the speed ratios.
 #include <benchmark/benchmark.h>
@@ -194,10 +195,19 @@ class recording_reporter : public benchmark::ConsoleReporter {
     // Colours only on a terminal.
     recording_reporter() : ConsoleReporter(isatty(1) ? OO_ColorTabular : OO_Tabular) {}
     std::map<std::string, double> seconds;  // per iteration, by benchmark name
+    std::map<std::string, double> median;
+    // With --benchmark_repetitions, the median of the repetitions.
     void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0)
-                seconds[r.benchmark_name()] = r.cpu_accumulated_time / (double)r.iterations;
+        for (const Run &r : runs) {
+            if (r.error_occurred || r.iterations <= 0) continue;
+            const std::string name = r.run_name.str();
+            const double t = r.cpu_accumulated_time / (double)r.iterations;
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+                median[name] = t;
+            else if (r.run_type == Run::RT_Iteration)
+                seconds[name] = t;
+        }
+        for (const auto &m : median) seconds[m.first] = m.second;
         ConsoleReporter::ReportRuns(runs);
     }
 };
@@ -235,12 +245,12 @@ bool check_results() {
     return ok;
 }
 
-void summary(const std::map<std::string, double> &t) {
+void summary(const std::map<std::string, double> &t, bool medians) {
     auto get = [&](const std::string &name) {
         auto it = t.find(name);
         return it == t.end() ? NAN : it->second * 1e9;  // ns per iteration
     };
-    std::printf("\nSummary (CPU time, one thread, ns per term over 10^6 terms)\n");
+    std::printf("\nSummary (CPU time%s, one thread, ns per term over 10^6 terms)\n", medians ? ", median of the repetitions" : "");
     std::printf("  %-24s %10s %10s\n", "", "set 0", "set 1");
     const char *rows[][2] = {{"BM_sum_qxsum", "qxsum (goal <= 1.0)"},
                              {"BM_sum_plain", "plain loop sum"},
@@ -294,7 +304,7 @@ int main(int argc, char **argv) {
     const bool ok = check_results();
     recording_reporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
-    summary(rep.seconds);
+    summary(rep.seconds, !rep.median.empty());
     benchmark::Shutdown();
     return ok ? 0 : 1;
 }
