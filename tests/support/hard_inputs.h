@@ -147,12 +147,16 @@ public:
         x.reserve(n);
         y.reserve(n);
         switch (kind) {
-            case 0:  // both factors over the whole range: products 2^(2 esub) .. 2^(2 emax)
+            case 0: {  // products over the whole range 2^(2 esub) .. 2^(2 emax), mostly below overflow
+                const bool huge = one_in(4);
                 while (x.size() < n) {
-                    x.push_back(any());
-                    y.push_back(any());
+                    const int e = irange(2 * esub, huge && one_in(8) ? 2 * emax : emax);
+                    const int ex = std::clamp(irange(esub, emax), e - emax, e - esub);
+                    x.push_back(flip(with_exp(ex)));
+                    y.push_back(flip(with_exp(e - ex)));
                 }
                 break;
+            }
             case 1: {
                 const int cx = irange(esub / 2, emax / 2), cy = irange(esub / 2, emax / 2);
                 while (x.size() < n) {
