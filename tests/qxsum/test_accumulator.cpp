@@ -294,7 +294,8 @@ TEST(Accumulator, FullSignificandCopiesForceBinFlushes) {
     for (int e : {-1022, -1, 0, 500, 1023}) {
         for (double s : {1.0, -1.0}) {
             const double v = s * std::ldexp(m, e);
-            for (size_t n : {size_t(600), size_t(2000)}) {
+            // 5000 copies overflow a 64-bit bin unless it is flushed on the way.
+            for (size_t n : {size_t(600), size_t(2000), size_t(5000)}) {
                 std::vector<double> x(n, v);
                 exact_total e1;
                 for (size_t i = 0; i < n; ++i) e1.add(v);

@@ -2,6 +2,7 @@
 // over hard random inputs, every length class around the binned threshold
 // and the 1024-element chunks of the float versions, all four modes.
 #include <gtest/gtest.h>
+#include <mpfr.h>
 
 #include <bit>
 #include <cmath>
@@ -147,6 +148,98 @@ TEST(SumDot, FloatTiesWithStickyBitsBeyondDouble) {
             ASSERT_TRUE(same_bits(qxsumf(x.data(), n, r), oracle_sumf(x.data(), n, r)))
                 << "rep " << rep << " mode " << r;
         }
+    }
+}
+
+// Very long dot products and sums of full-significand terms (every bin near
+// its capacity, all the way through) with massive cancellation and a
+// leftover far below: the exact total is known in closed form.
+TEST(SumDot, LongInputsOfFullSignificands) {
+    const double M = 0x1.fffffffffffffp0;
+    struct pattern {
+        double sx;
+        int ex, ey;
+    };
+    // Per period: cancelling pairs at three exponents, plus one small term.
+    const pattern per[] = {{1, 0, 0}, {-1, 0, 0}, {1, 100, 0}, {-1, 50, 50},
+                           {-1, 900, 60}, {1, 480, 480}, {1, -500, -500}};
+    const size_t P = sizeof per / sizeof per[0];
+    for (size_t n : {size_t(1) << 20, (size_t(1) << 20) + 3333, (size_t(1) << 21) + 17}) {
+        std::vector<double> x(n), y(n);
+        std::vector<uint64_t> cnt(P, 0);
+        for (size_t i = 0; i < n; ++i) {
+            const pattern &t = per[i % P];
+            x[i] = t.sx * std::ldexp(M, t.ex);
+            y[i] = std::ldexp(M, t.ey);
+            ++cnt[i % P];
+        }
+        y[n - 1] = std::ldexp(1.0, -1074);  // the last product becomes tiny
+        exact_total e;
+        e.count = n;
+        e.nonzero = true;
+        mpfr_t term;
+        mpfr_init2(term, 256);
+        for (size_t t = 0; t < P; ++t) {
+            const uint64_t c = cnt[t] - ((n - 1) % P == t ? 1 : 0);
+            mpfr_set_d(term, per[t].sx * M, MPFR_RNDN);
+            mpfr_mul_d(term, term, M, MPFR_RNDN);
+            mpfr_mul_2si(term, term, per[t].ex + per[t].ey, MPFR_RNDN);
+            mpfr_mul_ui(term, term, (unsigned long)c, MPFR_RNDN);
+            e.add_exact(term);
+        }
+        mpfr_clear(term);
+        e.add_product(x[n - 1], y[n - 1]);
+        e.count = n;
+        for (unsigned r = 0; r < 4; ++r)
+            EXPECT_TRUE(same_bits(qxdot(x.data(), y.data(), n, r), e.round(r))) << n << " " << mode_name(r);
+
+        // The same terms as a sum (the products' values are doubles here: scale
+        // every term to a double with the same exponent pattern).
+        exact_total s(sum_prec);
+        for (size_t i = 0; i < n; ++i) x[i] = per[i % P].sx * std::ldexp(M, per[i % P].ex);
+        x[n - 1] = 0x1p-1074;
+        mpfr_t v;
+        mpfr_init2(v, 128);
+        for (size_t t = 0; t < P; ++t) {
+            const uint64_t c = cnt[t] - ((n - 1) % P == t ? 1 : 0);
+            mpfr_set_d(v, per[t].sx * std::ldexp(M, per[t].ex), MPFR_RNDN);
+            mpfr_mul_ui(v, v, (unsigned long)c, MPFR_RNDN);
+            s.add_exact(v);
+        }
+        mpfr_clear(v);
+        s.add(x[n - 1]);
+        s.count = n;
+        for (unsigned r = 0; r < 4; ++r)
+            EXPECT_TRUE(same_bits(qxsum(x.data(), n, r), s.round(r))) << n << " " << mode_name(r);
+    }
+}
+
+// One bin's worth of products: 2.5 million products of the largest
+// significands at a single exponent, all positive, overflow any fixed-width
+// bin (64 bits, or 128 bits after 2^21 such products) that is not flushed in
+// time.
+TEST(SumDot, OneBinOverflowsWithoutFlushes) {
+    const double M = 0x1.fffffffffffffp0;
+    const size_t n = (size_t(1) << 21) + (size_t(1) << 19);
+    std::vector<double> x(n, M);
+    mpfr_t v;
+    mpfr_init2(v, 256);
+    exact_total d, s(sum_prec);
+    mpfr_set_d(v, M, MPFR_RNDN);
+    mpfr_mul_d(v, v, M, MPFR_RNDN);
+    mpfr_mul_ui(v, v, (unsigned long)n, MPFR_RNDN);
+    d.add_exact(v);
+    d.nonzero = true;
+    d.count = n;
+    mpfr_set_d(v, M, MPFR_RNDN);
+    mpfr_mul_ui(v, v, (unsigned long)n, MPFR_RNDN);
+    s.add_exact(v);
+    s.nonzero = true;
+    s.count = n;
+    mpfr_clear(v);
+    for (unsigned r = 0; r < 4; ++r) {
+        EXPECT_TRUE(same_bits(qxdot(x.data(), x.data(), n, r), d.round(r))) << mode_name(r);
+        EXPECT_TRUE(same_bits(qxsum(x.data(), n, r), s.round(r))) << mode_name(r);
     }
 }
 
