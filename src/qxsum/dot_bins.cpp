@@ -3,7 +3,9 @@
 // two significands (below 2^106) is added to, or subtracted from, the bin of
 // its exponent.  2^20 such products cannot overflow a bin, so the bins are
 // flushed into the limbs after at most that many terms; the count of terms
-// since the last flush is kept in the word after the bins.
+// since the last flush is kept in the word after the bins, followed by one
+// mark byte per group of 64 bins that may be nonzero (cheaper to keep per
+// term than a running minimum and maximum exponent).
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,11 @@ namespace {
 using i128 = __int128;
 
 constexpr uint64_t count_word = 2 * dot_bank;          // index of the term counter
+constexpr uint64_t mark_word = count_word + 2;         // first word of the group marks
+constexpr int groups = (dot_bank + 63) / 64;            // 65 groups of 64 bins
+constexpr uint64_t buffer_words = mark_word + (groups + 7) / 8;
+
+inline unsigned char *marks(uint64_t *bins) { return (unsigned char *)(bins + mark_word); }
 constexpr uint64_t flush_every = 1ULL << 20;           // terms between forced flushes
 constexpr uint64_t hidden = 1ULL << 52;
 
@@ -68,17 +75,14 @@ inline void bin_add(uint64_t *bins, int E, uint64_t s, u128 p) {
 template <bool Unit>
 inline void dot_block_normal(const double *x, uint64_t incx, const double *y, uint64_t incy,
                              uint64_t n, uint64_t *bins, dot_state &st) {
-    int32_t elo = st.lo, ehi = st.hi;
+    unsigned char *mk = marks(bins);
     for (uint64_t i = 0; i < n; ++i) {
         const uint64_t ua = bits(x[Unit ? i : i * incx]), ub = bits(y[Unit ? i : i * incy]);
         const int E = (int)((ua >> 52) & 0x7ff) + (int)((ub >> 52) & 0x7ff) - 2150;
         const u128 p = (u128)((ua & frac_mask) | hidden) * ((ub & frac_mask) | hidden);
         bin_add(bins, E, (ua ^ ub) >> 63, p);
-        elo = E < elo ? E : elo;
-        ehi = E > ehi ? E : ehi;
+        mk[(E + dot_bias) >> 6] = 1;
     }
-    st.lo = elo;
-    st.hi = ehi;
     if (n) st.any = 1;
 }
 
@@ -109,20 +113,37 @@ void dot_block_general(const double *x, uint64_t incx, const double *y, uint64_t
         const sig a = split(ua), b = split(ub);
         const int E = a.e + b.e;
         bin_add(bins, E, s, (u128)a.m * b.m);
-        st.lo = E < st.lo ? E : st.lo;
-        st.hi = E > st.hi ? E : st.hi;
+        marks(bins)[(E + dot_bias) >> 6] = 1;
         st.any = 1;
     }
 }
 
-void flush_range(qxsum_acc *acc, uint64_t *bins, int32_t lo, int32_t hi) {
-    for (int j = lo + dot_bias; j <= hi + dot_bias; ++j) {
-        const i128 v = load_bin(bins, j);
-        if (v == 0) continue;
-        const u128 mag = v < 0 ? -(u128)v : (u128)v;
-        put(acc, v < 0, (uint64_t)mag, (uint64_t)(mag >> 64), j - dot_bias);
-        store_bin(bins, j, 0);
+// Moves the bins of every marked group into the limbs and clears them.
+void flush_marked(qxsum_acc *acc, uint64_t *bins) {
+    unsigned char *mk = marks(bins);
+    for (int g = 0; g < groups; ++g) {
+        if (!mk[g]) continue;
+        mk[g] = 0;
+        const int end = 64 * g + 64 < dot_bank ? 64 * g + 64 : dot_bank;
+        for (int j = 64 * g; j < end; ++j) {
+            const i128 v = load_bin(bins, j);
+            if (v == 0) continue;
+            const u128 mag = v < 0 ? -(u128)v : (u128)v;
+            put(acc, v < 0, (uint64_t)mag, (uint64_t)(mag >> 64), j - dot_bias);
+            store_bin(bins, j, 0);
+        }
     }
+}
+
+// The exponent range of the marked groups (a superset of the exponents used).
+void marked_range(const uint64_t *bins, int32_t *lo, int32_t *hi) {
+    const unsigned char *mk = (const unsigned char *)(bins + mark_word);
+    for (int g = 0; g < groups; ++g)
+        if (mk[g]) {
+            const int32_t l = 64 * g - dot_bias, h = 64 * g + 63 - dot_bias;
+            *lo = l < *lo ? l : *lo;
+            *hi = h > *hi ? h : *hi;
+        }
 }
 
 // Blocks of 256 pairs are first screened for zeros, subnormals and special
@@ -134,9 +155,7 @@ void dot_blocks(qxsum_acc *acc, const double *x, uint64_t incx, const double *y,
     for (uint64_t i0 = 0; i0 < n; i0 += block) {
         const uint64_t c = n - i0 < block ? n - i0 : block;
         if (bins[count_word] + c > flush_every) {
-            if (st.lo <= st.hi) flush_range(acc, bins, st.lo, st.hi);
-            st.lo = INT_MAX;
-            st.hi = INT_MIN;
+            flush_marked(acc, bins);
             bins[count_word] = 0;
         }
         bins[count_word] += c;
@@ -151,7 +170,7 @@ void dot_blocks(qxsum_acc *acc, const double *x, uint64_t incx, const double *y,
 }  // namespace
 
 uint64_t *dot_bins_alloc() {
-    return (uint64_t *)std::calloc(2 * dot_bank + 2, sizeof(uint64_t));
+    return (uint64_t *)std::calloc(buffer_words, sizeof(uint64_t));
 }
 
 void dot_bins_free(uint64_t *bins) { std::free(bins); }
@@ -170,12 +189,13 @@ void add_dot_binned(qxsum_acc *acc, const double *x, uint64_t incx, const double
     acc->pzero |= st.pzero;
     acc->nzero |= st.nzero;
     acc->count += n;
+    marked_range(bins, &st.lo, &st.hi);
     *lo = st.lo;
     *hi = st.hi;
 }
 
 void flush_dot_binned(qxsum_acc *acc, uint64_t *bins, int32_t *lo, int32_t *hi) {
-    if (*lo <= *hi) flush_range(acc, bins, *lo, *hi);
+    if (*lo <= *hi) flush_marked(acc, bins);
     bins[count_word] = 0;
     *lo = INT_MAX;
     *hi = INT_MIN;

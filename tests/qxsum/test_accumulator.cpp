@@ -432,8 +432,17 @@ TEST(DotBins, StridesTrackersAndCleanBuffer) {
             qx::add_dot_binned(&a, xs.data(), incx, ys.data(), incy, n, bins, &lo, &hi);
             total += n;
         }
-        EXPECT_EQ(lo, want_lo);
-        EXPECT_EQ(hi, want_hi);
+        // The trackers cover the exponents used, to the 64-bin group that
+        // holds them (the buffer marks groups rather than keeping a running
+        // minimum and maximum); nothing binned leaves them empty.
+        if (want_lo > want_hi) {
+            EXPECT_GT(lo, hi);
+        } else {
+            EXPECT_LE(lo, want_lo);
+            EXPECT_GT(lo, want_lo - 64);
+            EXPECT_GE(hi, want_hi);
+            EXPECT_LT(hi, want_hi + 64);
+        }
         EXPECT_EQ(a.count, total);
         qx::flush_dot_binned(&a, bins, &lo, &hi);
         EXPECT_EQ(lo, INT_MAX);
