@@ -328,7 +328,7 @@ TEST(Accumulator, FullSignificandCopiesForceBinFlushes) {
 // Term-by-term and binned paths give identical accumulators.
 TEST(Accumulator, BinnedAndTermPathsAgree) {
     hard_gen<double> g(21);
-    const int reps = scaled(6, 2);
+    const int reps = scaled(15, 2);
     for (int rep = 0; rep < reps; ++rep) {
         for (int kind = 0; kind < hard_gen<double>::sum_kinds; ++kind) {
             for (size_t n : {size_t(63), size_t(64), size_t(65), size_t(700)}) {

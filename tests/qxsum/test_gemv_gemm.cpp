@@ -210,7 +210,7 @@ const shape gemv_shapes[] = {{1, 1, 0}, {5, 7, 0},  {3, 63, 0}, {4, 64, 0}, {2, 
 template <class T>
 void gemm_suite(uint64_t seed, const char *what) {
     builder<T> b(seed);
-    const int reps = scaled(6, 2);
+    const int reps = scaled(16, 2);
     for (int rep = 0; rep < reps; ++rep)
         for (const shape &s : gemm_shapes)
             for (uint64_t pad : {uint64_t(0), uint64_t(3)}) {
@@ -222,7 +222,7 @@ void gemm_suite(uint64_t seed, const char *what) {
 template <class T>
 void gemv_suite(uint64_t seed, const char *what) {
     builder<T> b(seed);
-    const int reps = scaled(6, 2);
+    const int reps = scaled(16, 2);
     for (int rep = 0; rep < reps; ++rep)
         for (const shape &s : gemv_shapes)
             for (int trans : {0, 1, -7})

@@ -147,7 +147,7 @@ TEST(Round, InvalidModesGiveTheDefaultNaN) {
 // products, rounded to double and to float in every mode.
 TEST(Round, HardAccumulatorsAgainstMpfr) {
     hard_gen<double> g(101);
-    const int reps = scaled(25, 4);
+    const int reps = scaled(80, 4);
     for (int rep = 0; rep < reps; ++rep) {
         for (int kind = 0; kind < hard_gen<double>::dot_kinds; ++kind) {
             const size_t n = (size_t)g.irange(0, 12) + (rep % 3 == 0 ? 100 : 0);
@@ -180,7 +180,7 @@ TEST(Round, ArbitraryLimbStatesAgainstMpfr) {
     std::mt19937_64 rng(202);
     mpfr_t v;
     mpfr_init2(v, qxtest::acc_prec);
-    const int reps = scaled(3000, 200);
+    const int reps = scaled(10000, 200);
     for (int rep = 0; rep < reps; ++rep) {
         qxsum_acc a = empty_acc();
         const int lo = (int)(rng() % QXSUM_LIMBS);
@@ -245,7 +245,7 @@ TEST(Round, ArbitraryLimbStatesAgainstMpfr) {
 template <class T>
 void neighbourhoods(uint64_t seed, int p, int emin) {
     hard_gen<T> g(seed);
-    const int reps = scaled(2000, 100);
+    const int reps = scaled(6000, 100);
     for (int rep = 0; rep < reps; ++rep) {
         const double x = (double)g.any();
         const int ex = std::max(std::ilogb(x), emin);

@@ -14,7 +14,10 @@
 // The OpenMP runtime's own allocator (gomp_malloc, which aborts the program
 // on failure and caches thread teams between regions) is passed through
 // untouched, so that a statically linked program sees only the allocations
-// of the code under test.
+// of the code under test.  One thing remains visible there: starting threads
+// (the first region with more threads than any before) allocates their
+// thread-local storage through the wrapped calloc/malloc.  Run the code once
+// before opening a window (for_each_allocation_failure does).
 //
 // Windows do not nest and are opened and closed by one thread while no other
 // thread of the program allocates on its behalf (the library's parallel
