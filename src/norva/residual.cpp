@@ -1,0 +1,148 @@
+// Residual kernels of the dense solver: exact residuals rounded once, the
+// plain update x += R res, the interval residual, and the enclosure of R
+// times a residual interval by directed exact dot products.
+//
+// Every region splits its rows statically; each row is computed by one
+// thread with its own accumulator, so the results do not depend on the
+// number of threads.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "norva/fenv_guard.h"
+#include "norva/partition.h"
+#include "norva/scratch.h"
+#include "norva/solve.h"
+#include "norva/verdict.h"
+#include "qxsum/qxsum.h"
+
+namespace norva {
+
+namespace {
+
+constexpr uint64_t rows_threshold = 64;     // exact row regions
+constexpr uint64_t update_threshold = 256;  // plain update x += R res
+
+constexpr uint32_t rnd_nearest = 0, rnd_up = 1, rnd_down = 2;
+
+// max(|a|, |b|) where a NaN operand is ignored (NaN only if both are NaN).
+inline double abs_max(double a, double b) { return std::fmax(std::fabs(a), std::fabs(b)); }
+
+}  // namespace
+
+void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, const double *p,
+                   double *out) {
+#pragma omp parallel num_threads(team_size(n, rows_threshold))
+    {
+        fenv_guard env;
+        const share s = my_share(n);
+        qxsum_acc acc;
+        for (uint64_t i = s.begin; i < s.end; ++i) {
+            qxsum_init(&acc);
+            qxsum_add_dot(&acc, M + i * ldm, v, n);
+            qxsum_add(&acc, p + i, 1);
+            out[i] = qxsum_round(&acc, rnd_nearest);
+        }
+#pragma omp barrier
+    }
+}
+
+void column_update(uint64_t n, const double *R, const double *res, double *x) {
+#pragma omp parallel num_threads(team_size(n, update_threshold))
+    {
+        fenv_guard env;
+        const share s = my_share(n);
+        for (uint64_t i = s.begin; i < s.end; ++i) {
+            const double *r = R + i * n;
+            double sum = 0.0;
+            for (uint64_t j = 0; j < n; ++j) {
+                const double prod = r[j] * res[j];
+                sum = sum + prod;
+            }
+            x[i] = x[i] + sum;
+        }
+#pragma omp barrier
+    }
+}
+
+void column_interval_residual(uint64_t n, const double *a, uint64_t lda, const double *b,
+                              const double *rad_a, const double *rb, const double *neg_x,
+                              const double *absx2, double *res_lo, double *res_hi) {
+    const double *abs_x = absx2, *neg_abs_x = absx2 + n;
+#pragma omp parallel num_threads(team_size(n, rows_threshold))
+    {
+        fenv_guard env;
+        const share s = my_share(n);
+        qxsum_acc acc;
+        for (uint64_t i = s.begin; i < s.end; ++i) {
+            const double *ai = a + i * lda, *ri = rad_a + i * n;
+            // lower end: b_i - rb_i - a_i x - rad_a_i |x|
+            const double lo_terms[2] = {b[i], -rb[i]};
+            qxsum_init(&acc);
+            qxsum_add_dot(&acc, ai, neg_x, n);
+            qxsum_add_dot(&acc, ri, neg_abs_x, n);
+            qxsum_add(&acc, lo_terms, 2);
+            res_lo[i] = qxsum_round(&acc, rnd_down);
+            // upper end: b_i + rb_i - a_i x + rad_a_i |x|
+            const double hi_terms[2] = {b[i], rb[i]};
+            qxsum_init(&acc);
+            qxsum_add_dot(&acc, ai, neg_x, n);
+            qxsum_add_dot(&acc, ri, abs_x, n);
+            qxsum_add(&acc, hi_terms, 2);
+            res_hi[i] = qxsum_round(&acc, rnd_up);
+        }
+#pragma omp barrier
+    }
+}
+
+int column_enclose(uint64_t n, const double *R, const double *res_lo, const double *res_hi,
+                   double *c_lo, double *c_hi, double *z) {
+    uint32_t failed = 0;
+#pragma omp parallel num_threads(team_size(n, rows_threshold))
+    {
+        fenv_guard env;
+        double *ends = alloc<double>(n);
+        if (ends == nullptr) {
+            verdict_set(&failed, 1u);
+        } else {
+            const share s = my_share(n);
+            for (uint64_t i = s.begin; i < s.end; ++i) {
+                const double *r = R + i * n;
+                // A zero of either sign counts as non-negative, NaN as negative.
+                for (uint64_t j = 0; j < n; ++j) ends[j] = r[j] >= 0.0 ? res_lo[j] : res_hi[j];
+                const double lo = qxdot(r, ends, n, rnd_down);
+                for (uint64_t j = 0; j < n; ++j) ends[j] = r[j] >= 0.0 ? res_hi[j] : res_lo[j];
+                const double hi = qxdot(r, ends, n, rnd_up);
+                c_lo[i] = lo;
+                c_hi[i] = hi;
+                z[i] = abs_max(lo, hi);
+            }
+        }
+#pragma omp barrier
+        std::free(ends);
+    }
+    return failed ? -1 : 0;
+}
+
+int residuals(uint64_t n, uint64_t nrhs, const double *negA, const double *X, const double *b,
+              uint64_t ldb, double *Res, double *t, double *q, norva_gemm_fn gemm, void *ctx) {
+    if (nrhs > 7) {
+        // Res = B, then Res = (-A) X + 1.0 Res, every entry rounded once.
+        for (uint64_t i = 0; i < n; ++i)
+            for (uint64_t k = 0; k < nrhs; ++k) Res[i * nrhs + k] = b[i * ldb + k];
+        return qxgemm_oz(n, nrhs, n, negA, n, X, nrhs, Res, 1.0, nrhs, rnd_nearest, gemm, ctx) == 0
+                   ? 0
+                   : -1;
+    }
+    for (uint64_t k = 0; k < nrhs; ++k) {
+        for (uint64_t i = 0; i < n; ++i) {
+            t[i] = X[i * nrhs + k];
+            q[i] = b[i * ldb + k];
+        }
+        residual_rows(n, negA, n, t, q, q);
+        for (uint64_t i = 0; i < n; ++i) Res[i * nrhs + k] = q[i];
+    }
+    return 0;
+}
+
+}  // namespace norva
