@@ -64,8 +64,11 @@ int column_enclose(uint64_t n, const double *R, const double *res_lo, const doub
                    double *c_lo, double *c_hi, double *z);
 
 // Res = B - A X (n x nrhs, ld nrhs) exactly rounded to nearest, from negA =
-// -A (ld n).  Eight or more right-hand sides go through the Ozaki product.
-// t and q are scratch vectors of n doubles.  Returns 0 or -1.
+// -A (ld n).  Eight or more right-hand sides go through the Ozaki product
+// (gemm as given; null is its own product), fewer through residual_rows per
+// column; both give the same bits.  t and q are scratch vectors of n
+// doubles, so nothing is allocated here.  Returns 0, or -1 when the Ozaki
+// product fails (Res then incomplete).
 int residuals(uint64_t n, uint64_t nrhs, const double *negA, const double *X, const double *b,
               uint64_t ldb, double *Res, double *t, double *q, norva_gemm_fn gemm, void *ctx);
 
@@ -78,7 +81,9 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
 
 // Contraction test z + W y < y by inflation (at most 12 sweeps); on success
 // out_lo, out_hi enclose x (+ x_lo, which may be null) + [c_lo - W y, c_hi + W y]
-// and the result is 0; otherwise 1 and the outputs are not written.
+// and the result is 0; otherwise 1 and the outputs are not written.  A row
+// whose c_lo or c_hi is NaN never passes, even when z (whose maximum ignores
+// one NaN end) is finite.
 int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, const double *c_lo,
           const double *c_hi, const double *z, double *y, double *t1, double *t2, double *out_lo,
           double *out_hi);
