@@ -198,6 +198,18 @@ TEST(Inverse, OverflowAndNaNTakeThePlainPathWithTheSameResult) {
         a = random_matrix(g, n);
         a[3 * n + 1] = inf;
         check_matrix(n, a, "infinite entry", true);
+        // Zero multipliers next to non-finite values: here skipping a zero
+        // multiplier (x - 0 * inf not computed) is what keeps entries finite.
+        std::uniform_int_distribution<int> coin(0, 2);
+        for (double bad : {inf, qnan}) {
+            vec s(n * n, 0.0);
+            for (uint64_t i = 0; i < n; ++i)
+                for (uint64_t j = 0; j < n; ++j)
+                    if (i == j || coin(g) == 0) s[i * n + j] = 1.0 + (double)((i * 3 + j) % 7);
+            s[(n / 2) * n + 2] = bad;
+            s[1 * n + (n - 3)] = bad;
+            check_matrix(n, s, "sparse with a non-finite entry", true);
+        }
     }
 }
 
@@ -270,13 +282,14 @@ TEST(Inverse, TiesKeepTheUpperRow) {
     vec R(4);
     ASSERT_EQ(norva::inverse(2, a, 2, R.data()), 0);
     EXPECT_EQ(R, (vec{0.5, -0.5, 0.5, 0.5}));
-    // Here the lower row would give a different last bit.
+    // Here the lower row would give different bits.
     const double b[4] = {3.0, 1.0, -3.0, 0.1};
     vec Rb(4), want(4), other(4);
     ASSERT_EQ(norva::inverse(2, b, 2, Rb.data()), 0);
     ref_inverse(2, b, 2, want.data(), false);
     ref_inverse(2, b, 2, other.data(), true);
     EXPECT_EQ(first_diff(Rb, want), -1);
+    EXPECT_NE(first_diff(other, want), -1);
 }
 
 TEST(Inverse, PermutationMatricesAreInvertedExactly) {
