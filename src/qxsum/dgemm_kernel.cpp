@@ -441,6 +441,7 @@ void ordered(bool sub, uint64_t m, uint64_t n, uint64_t k, const double *A, uint
 
 int simd_best() {
 #if QX_X86
+    __builtin_cpu_init();  // idempotent; makes the query safe even before constructors ran
     if (__builtin_cpu_supports("avx512f")) return simd_avx512;
     if (__builtin_cpu_supports("avx2")) return simd_avx2;
 #endif

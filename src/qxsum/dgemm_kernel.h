@@ -30,7 +30,8 @@ int simd_best();
 // or n = 0 writes nothing, k = 0 writes zeros.  Parallel (OpenMP) when the
 // product is large and the caller is not inside a parallel region; scratch
 // for packing from malloc, with an unpacked loop of identical results when it
-// is not available.  Callable from any thread.
+// is not available.  Computes in the default floating-point environment
+// (round to nearest) whatever the caller's.  Callable from any thread.
 void gemm_ordered(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                   const double *B, uint64_t ldb, double *C, uint64_t ldc);
 
