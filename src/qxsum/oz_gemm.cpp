@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "norva/scratch.h"
+#include "qxsum/dgemm_kernel.h"
 #include "qxsum/qxsum_internal.h"
 
 namespace qx {
@@ -71,18 +72,11 @@ int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi,
     return 0;
 }
 
+// Every partial sum of a product of slices is an exact integer, so any order
+// gives the same result: the ordered blocked kernel serves.
 void gemm_internal(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                    const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    for (uint64_t i = 0; i < m; ++i) {
-        double *c = C + i * ldc;
-        for (uint64_t j = 0; j < n; ++j) c[j] = 0.0;
-        for (uint64_t l = 0; l < k; ++l) {
-            const double s = A[i * lda + l];
-            if (s == 0.0) continue;
-            const double *b = B + l * ldb;
-            for (uint64_t j = 0; j < n; ++j) c[j] = c[j] + s * b[j];
-        }
-    }
+    gemm_ordered(m, n, k, A, lda, B, ldb, C, ldc);
 }
 
 }  // namespace qx
