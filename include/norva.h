@@ -49,17 +49,23 @@ typedef void (*norva_gemm_fn)(uint64_t m, uint64_t n, uint64_t k, const double *
 /* The library's version, "0.7.0".  The string is owned by the library. */
 NORVA_API const char *norva_version(void);
 
-/* Dense system A x = b, A n x n (lda), b of length n.  On status 0 or 1,
- * x_lo[i] <= x[i] <= x_hi[i] for the exact solution x.  r, if not NULL, is an
- * approximate inverse of A (n x n, ldr) to start from.  mode 0, 1 or 2. */
+/* Dense system A x = b, A n x n (lda), b of length n: exactly
+ * norva_solve_many with nrhs = 1, ldb = 1, ldx = 1.  Status 0:
+ * x_lo[i] <= x[i] <= x_hi[i] is proven for the exact solution x; status 1:
+ * every bound is [-inf, +inf].  r, if not NULL, is an approximate inverse of
+ * A (n x n, ldr) to start from; it is not checked.  mode 0, 1 or 2. */
 NORVA_API int32_t norva_solve(uint64_t n, const double *a, uint64_t lda, const double *b,
                               const double *r, uint64_t ldr, double *x_lo, double *x_hi,
                               int32_t mode, norva_gemm_fn gemm, void *ctx);
 
 /* Dense system A X = B with nrhs right-hand sides: B is n x nrhs (ldb), the
- * bounds x_lo, x_hi are n x nrhs (ldx).  Each column is proven on its own:
- * status 1 leaves the proven columns in place and sets the others to
- * [-inf, +inf].  mode 0, 1 or 2. */
+ * bounds x_lo, x_hi are n x nrhs (ldx; only the first nrhs entries of each
+ * row are written).  Each column is proven on its own: status 1 leaves the
+ * proven columns in place and sets the others to [-inf, +inf]; a matrix
+ * with a zero pivot, or missing scratch memory, sets every column so.
+ * -1 (nothing written): n or nrhs is 0, mode is not 0, 1 or 2, or an entry
+ * of a or b is infinite or NaN (checked row by row, row i of b before row i
+ * of a; r is not checked).  mode 0, 1 or 2. */
 NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda,
                                    const double *b, uint64_t ldb, const double *r, uint64_t ldr,
                                    double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
