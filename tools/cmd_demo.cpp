@@ -17,6 +17,7 @@ struct section {
 
 const section sections[] = {
     {"sums", "Exact sums and dot products", demo_sums},
+    {"solve", "Verified solution of an ill-conditioned system", demo_solve},
 };
 
 void list_sections(std::FILE *out) {

@@ -10,6 +10,7 @@ namespace tool {
 
 // Sections.
 void demo_sums();
+void demo_solve();
 
 // Printing helpers shared by the sections.
 

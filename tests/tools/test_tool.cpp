@@ -517,4 +517,100 @@ TEST(ToolDemo, ExactResultsAreTheTrueValues) {
     EXPECT_EQ(checked, 28);
 }
 
+// A random integer system with a known integer solution, written as a
+// Matrix Market file in one of the supported layouts; the tool's bounds must
+// contain the solution in every mode.
+TEST(ToolSolve, EnclosuresContainTheKnownSolution) {
+    std::mt19937_64 rng(0x5eed0100);
+    for (int rep = 0; rep < 12; ++rep) {
+        const int n = 2 + (int)(rng() % 9);
+        std::vector<long long> a((size_t)n * n), x(n), b(n, 0);
+        for (int i = 0; i < n; ++i) {
+            x[i] = (long long)(rng() % 41) - 20;
+            for (int j = 0; j < n; ++j) a[i * n + j] = (long long)(rng() % 21) - 10;
+            a[i * n + i] += 40 * (rep % 2 ? 1 : -1);  // diagonally dominant
+        }
+        const bool symmetric = rep % 3 == 2;
+        if (symmetric)
+            for (int i = 0; i < n; ++i)
+                for (int j = 0; j < i; ++j) a[j * n + i] = a[i * n + j];
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) b[i] += a[i * n + j] * x[j];
+        std::ostringstream A, B;
+        if (rep % 3 == 0) {  // array, column by column
+            A << "%%MatrixMarket matrix array integer general\n% comment\n" << n << " " << n << "\n";
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i) A << a[i * n + j] << "\n";
+        } else {
+            A << "%%MatrixMarket matrix coordinate real " << (symmetric ? "symmetric" : "general")
+              << "\n";
+            std::vector<std::string> lines;
+            for (int i = 0; i < n; ++i)
+                for (int j = 0; j < n; ++j)
+                    if (a[i * n + j] != 0 && (!symmetric || j <= i))
+                        lines.push_back(std::to_string(i + 1) + " " + std::to_string(j + 1) + " " +
+                                        std::to_string(a[i * n + j]) + ".0");
+            A << n << " " << n << " " << lines.size() << "\n";
+            for (const auto &l : lines) A << l << "\n";
+        }
+        B << "%%MatrixMarket matrix array real general\n" << n << " 1\n";
+        for (int i = 0; i < n; ++i) B << b[i] << "\n";
+        const fs::path fa = write_file("sys" + std::to_string(rep) + ".mtx", A.str());
+        const fs::path fb = write_file("rhs" + std::to_string(rep) + ".mtx", B.str());
+        for (const char *mode : {"0", "1", "2"}) {
+            const run_result r = run({"solve", fa.string(), fb.string(), "--mode", mode});
+            ASSERT_EQ(r.status, 0) << r.err;
+            std::istringstream out(r.out);
+            std::string line;
+            int rows = 0;
+            while (std::getline(out, line)) {
+                unsigned long long i;
+                char lo[64], hi[64];
+                if (std::sscanf(line.c_str(), " %llu %63s %63s", &i, lo, hi) != 3) continue;
+                ASSERT_GE(i, 1u);
+                ASSERT_LE(i, (unsigned long long)n);
+                const double l = std::strtod(lo, nullptr), h = std::strtod(hi, nullptr);
+                // 17 significant digits name the printed doubles exactly
+                EXPECT_LE(l, (double)x[i - 1]) << "mode " << mode << " row " << i;
+                EXPECT_GE(h, (double)x[i - 1]) << "mode " << mode << " row " << i;
+                EXPECT_TRUE(std::isfinite(l) && std::isfinite(h));
+                ++rows;
+            }
+            EXPECT_EQ(rows, n) << r.out;
+            EXPECT_NE(r.out.find("status 0"), std::string::npos);
+        }
+    }
+}
+
+TEST(ToolSolve, BadFilesAreRejectedWithTheLine) {
+    struct bad {
+        const char *text;
+        const char *where;
+    };
+    const bad cases[] = {
+        {"", ":0:"},
+        {"%%MatrixMarket matrix array real general\n2 2\n1\n2\nx\n4\n", ":5:"},
+        {"%%MatrixMarket matrix coordinate real general\n2 2 1\n3 1 1.0\n", ":3:"},
+        {"%%MatrixMarket matrix coordinate real general\n2 2 2\n1 1 1.0\n1 1 2.0\n", ":4:"},
+        {"%%MatrixMarket matrix coordinate complex general\n2 2 1\n1 1 1 0\n", ":1:"},
+        {"%%MatrixMarket matrix array real general\n2 2\n1\n2\n3\n", ":5:"},
+        {"%%MatrixMarket matrix array real general\n2 2\n1\n2\n1e999\n4\n", ":5:"},
+        {"%%MatrixMarket matrix coordinate real symmetric\n2 2 1\n1 2 1.0\n", ":3:"},
+        {"%%MatrixMarket matrix array real general\n2 3\n1\n2\n3\n4\n5\n6\n", "square"},
+    };
+    int k = 0;
+    for (const bad &c : cases) {
+        const fs::path f = write_file("bad" + std::to_string(k++) + ".mtx", c.text);
+        const run_result r = run({"solve", f.string()});
+        EXPECT_EQ(r.status, 2) << c.text;
+        EXPECT_TRUE(r.out.empty()) << c.text;
+        EXPECT_NE(r.err.find(c.where), std::string::npos) << r.err;
+    }
+    const run_result missing = run({"solve", (scratch() / "no-such.mtx").string()});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
+    const run_result mode = run({"solve", "x.mtx", "--mode", "3"});
+    EXPECT_EQ(mode.status, 2);
+}
+
 }  // namespace
