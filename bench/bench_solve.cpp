@@ -1,0 +1,190 @@
+// Verified dense solves against unverified LAPACK and against Arb, in one
+// run on the same systems (random entries uniform in (-1, 1)):
+//   - n = 1000, one right-hand side: LAPACKE_dgesv, mode 1 with a
+//     cblas_dgemm callback (goal: at most 10 x dgesv), mode 1 with the
+//     built-in product (at most 25 x), mode 0 (at most 60 x), mode 2;
+//   - n = 1000, 100 right-hand sides, mode 1 with cblas_dgemm: the blocked
+//     path, reported per right-hand side;
+//   - n = 400: arb_mat_solve at 53 bits against mode 1 (goal: at least 20 x
+//     faster), with the median relative width of the enclosures of both.
+//
+//   bench_solve [--benchmark_filter=...]
+#include <arb_mat.h>
+#include <benchmark/benchmark.h>
+#include <cblas.h>
+#include <lapacke.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "norva.h"
+
+namespace {
+
+void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+               const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A,
+                (int)lda, B, (int)ldb, 0.0, C, (int)ldc);
+}
+
+struct sys {
+    int n, nrhs;
+    std::vector<double> a, b;
+};
+
+const sys &system_of(int n, int nrhs) {
+    static std::map<std::pair<int, int>, sys> cache;
+    const auto key = std::make_pair(n, nrhs);
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+    std::mt19937_64 g(7 + (uint64_t)n);
+    std::uniform_real_distribution<double> u(-1, 1);
+    sys s{n, nrhs, std::vector<double>((size_t)n * n), std::vector<double>((size_t)n * nrhs)};
+    for (auto &x : s.a) x = u(g);
+    for (auto &x : s.b) x = u(g);
+    return cache.emplace(key, std::move(s)).first->second;
+}
+
+std::map<std::string, double> seconds;  // real time per iteration
+std::map<std::string, double> widths;    // median relative width
+std::map<std::string, int> statuses;
+
+double median_relative_width(const std::vector<double> &lo, const std::vector<double> &hi) {
+    std::vector<double> w;
+    for (size_t i = 0; i < lo.size(); ++i) {
+        const double mid = 0.5 * (lo[i] + hi[i]);
+        w.push_back((hi[i] - lo[i]) / std::fabs(mid));
+    }
+    std::nth_element(w.begin(), w.begin() + (long)w.size() / 2, w.end());
+    return w[w.size() / 2];
+}
+
+void BM_dgesv(benchmark::State &st) {
+    const sys &s = system_of((int)st.range(0), (int)st.range(1));
+    for (auto _ : st) {
+        std::vector<double> a(s.a), b(s.b);
+        std::vector<lapack_int> piv(s.n);
+        LAPACKE_dgesv(LAPACK_ROW_MAJOR, s.n, s.nrhs, a.data(), s.n, piv.data(), b.data(), s.nrhs);
+        benchmark::DoNotOptimize(b.data());
+    }
+}
+
+void solve_case(benchmark::State &st, int mode, bool blas, const char *tag) {
+    const sys &s = system_of((int)st.range(0), (int)st.range(1));
+    std::vector<double> lo(s.b.size()), hi(s.b.size());
+    int status = -1;
+    for (auto _ : st)
+        status = norva_solve_many(s.n, s.nrhs, s.a.data(), s.n, s.b.data(), s.nrhs, nullptr, 0,
+                                  lo.data(), hi.data(), s.nrhs, mode, blas ? blas_gemm : nullptr,
+                                  nullptr);
+    st.counters["status"] = status;
+    const std::string key = std::string(tag) + "/" + std::to_string(s.n) + "/";
+    statuses[key] = status;
+    if (status == 0) widths[key] = median_relative_width(lo, hi);
+}
+
+void BM_mode0(benchmark::State &st) { solve_case(st, 0, false, "BM_mode0"); }
+void BM_mode0_blas(benchmark::State &st) { solve_case(st, 0, true, "BM_mode0_blas"); }
+void BM_mode1(benchmark::State &st) { solve_case(st, 1, false, "BM_mode1"); }
+void BM_mode1_blas(benchmark::State &st) { solve_case(st, 1, true, "BM_mode1_blas"); }
+void BM_mode2_blas(benchmark::State &st) { solve_case(st, 2, true, "BM_mode2_blas"); }
+
+void BM_arb(benchmark::State &st) {
+    const sys &s = system_of((int)st.range(0), (int)st.range(1));
+    arb_mat_t A, B, X;
+    arb_mat_init(A, s.n, s.n);
+    arb_mat_init(B, s.n, s.nrhs);
+    arb_mat_init(X, s.n, s.nrhs);
+    for (int i = 0; i < s.n; ++i)
+        for (int j = 0; j < s.n; ++j) arb_set_d(arb_mat_entry(A, i, j), s.a[(size_t)i * s.n + j]);
+    for (int i = 0; i < s.n; ++i)
+        for (int k = 0; k < s.nrhs; ++k) arb_set_d(arb_mat_entry(B, i, k), s.b[(size_t)i * s.nrhs + k]);
+    int ok = 0;
+    for (auto _ : st) ok = arb_mat_solve(X, A, B, 53);
+    st.counters["proved"] = ok;
+    if (ok) {
+        std::vector<double> lo, hi;
+        arf_t t;
+        arf_init(t);
+        for (int i = 0; i < s.n; ++i)
+            for (int k = 0; k < s.nrhs; ++k) {
+                arb_get_lbound_arf(t, arb_mat_entry(X, i, k), 64);
+                lo.push_back(arf_get_d(t, ARF_RND_DOWN));
+                arb_get_ubound_arf(t, arb_mat_entry(X, i, k), 64);
+                hi.push_back(arf_get_d(t, ARF_RND_UP));
+            }
+        arf_clear(t);
+        widths["BM_arb/400/"] = median_relative_width(lo, hi);
+    }
+    arb_mat_clear(A);
+    arb_mat_clear(B);
+    arb_mat_clear(X);
+}
+
+#define CASE(fn, n, r) BENCHMARK(fn)->Args({n, r})->Unit(benchmark::kMillisecond)->UseRealTime()
+CASE(BM_dgesv, 1000, 1);
+CASE(BM_mode1_blas, 1000, 1);
+CASE(BM_mode1, 1000, 1)->Iterations(2);
+CASE(BM_mode0_blas, 1000, 1)->Iterations(1);
+CASE(BM_mode0, 1000, 1)->Iterations(1);
+CASE(BM_mode2_blas, 1000, 1)->Iterations(1);
+CASE(BM_dgesv, 1000, 100);
+CASE(BM_mode1_blas, 1000, 100)->Iterations(2);
+CASE(BM_mode1_blas, 400, 1);
+CASE(BM_arb, 400, 1)->Iterations(1);
+
+class recording_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &r : runs)
+            if (r.run_type == Run::RT_Iteration) seconds[r.benchmark_name()] = r.GetAdjustedRealTime() / 1e3;
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+double find(const std::string &prefix) {
+    for (const auto &[k, v] : seconds)
+        if (k.rfind(prefix, 0) == 0) return v;
+    return 0;
+}
+
+double width_of(const std::string &prefix) {
+    for (const auto &[k, v] : widths)
+        if (k.rfind(prefix, 0) == 0) return v;
+    return NAN;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    recording_reporter rep;
+    benchmark::RunSpecifiedBenchmarks(&rep);
+    const double g = find("BM_dgesv/1000/1/"), g100 = find("BM_dgesv/1000/100/");
+    std::printf("\nSummary (wall-clock time, same systems)\n");
+    auto ratio = [&](const char *name, const char *what, const char *goal) {
+        const double t = find(name);
+        if (g > 0 && t > 0) std::printf("  n=1000: %-34s %7.1f x dgesv  %s\n", what, t / g, goal);
+    };
+    ratio("BM_mode1_blas/1000/1/", "mode 1, cblas_dgemm callback", "(goal <= 10)");
+    ratio("BM_mode1/1000/1/", "mode 1, built-in product", "(goal <= 25)");
+    ratio("BM_mode0/1000/1/", "mode 0, built-in product", "(goal <= 60)");
+    ratio("BM_mode0_blas/1000/1/", "mode 0, cblas_dgemm callback", "");
+    ratio("BM_mode2_blas/1000/1/", "mode 2, cblas_dgemm callback", "");
+    const double m100 = find("BM_mode1_blas/1000/100/");
+    if (m100 > 0 && g100 > 0)
+        std::printf("  n=1000, 100 right-hand sides, mode 1 + cblas: %.2f ms per right-hand side "
+                    "(%.1f x dgesv with the same 100)\n",
+                    m100 / 100 * 1e3, m100 / g100);
+    const double arb = find("BM_arb/400/1/"), m400 = find("BM_mode1_blas/400/1/");
+    if (arb > 0 && m400 > 0)
+        std::printf("  n=400: mode 1 + cblas is %.1f x faster than arb_mat_solve (goal >= 20); "
+                    "median relative width %.3g (norva) vs %.3g (Arb)\n",
+                    arb / m400, width_of("BM_mode1_blas/400/1/"), width_of("BM_arb/400/1/"));
+    return 0;
+}
