@@ -185,6 +185,6 @@ int main(int argc, char **argv) {
     if (arb > 0 && m400 > 0)
         std::printf("  n=400: mode 1 + cblas is %.1f x faster than arb_mat_solve (goal >= 20); "
                     "median relative width %.3g (norva) vs %.3g (Arb)\n",
-                    arb / m400, width_of("BM_mode1_blas/400/1/"), width_of("BM_arb/400/1/"));
+                    arb / m400, width_of("BM_mode1_blas/400/"), width_of("BM_arb/400/"));
     return 0;
 }
