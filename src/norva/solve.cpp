@@ -46,17 +46,6 @@ bool too_big(uint64_t count, uint64_t size) {
     return size != 0 && count > lim / size;
 }
 
-// Largest row sum of W (each row to nearest, left to right); NaN sums are
-// ignored, the result starts at 0.
-double max_row_sum(uint64_t n, const double *W) {
-    double s = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        double t = 0;
-        for (uint64_t j = 0; j < n; ++j) t += W[i * n + j];
-        if (t > s) s = t;
-    }
-    return s;
-}
 
 // R <- inv(R A) R, once.  Returns true when R was replaced; any failure
 // leaves R as it was.
@@ -147,6 +136,18 @@ int column(uint64_t n, const double *a, uint64_t lda, const double *rad_a, const
 }
 
 }  // namespace
+
+// Largest row sum of W (each row to nearest, left to right); NaN sums are
+// ignored, the result starts at 0.
+double max_row_sum(uint64_t n, const double *W) {
+    double s = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        double t = 0;
+        for (uint64_t j = 0; j < n; ++j) t += W[i * n + j];
+        if (t > s) s = t;
+    }
+    return s;
+}
 
 void fail_all(uint64_t n, uint64_t nrhs, double *x_lo, double *x_hi, uint64_t ldx) {
     for (uint64_t i = 0; i < n; ++i)

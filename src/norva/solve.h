@@ -36,6 +36,10 @@ int32_t solve_double(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
                      uint64_t ldb, double *x_lo, double *x_hi, uint64_t ldx, double *R, double *W,
                      norva_gemm_fn gemm, void *ctx);
 
+// Largest row sum of W (each row summed to nearest, left to right); NaN sums
+// are ignored, the result starts at 0.
+double max_row_sum(uint64_t n, const double *W);
+
 // Every x_lo[i ldx + k] = -inf and x_hi[i ldx + k] = +inf.
 void fail_all(uint64_t n, uint64_t nrhs, double *x_lo, double *x_hi, uint64_t ldx);
 

@@ -55,6 +55,15 @@ struct ext_args {
     uint32_t failed;
 };
 
+// acc = b_i - a_i (x_hi + x_lo) exactly, from the negated parts.
+void ext_residual(qxsum_acc *acc, const double *ai, const double *nxh, const double *nxl,
+                  const double *bi, uint64_t n) {
+    qxsum_init(acc);
+    qxsum_add_dot(acc, ai, nxh, n);
+    qxsum_add_dot(acc, ai, nxl, n);
+    qxsum_add(acc, bi, 1);
+}
+
 // One correction of the two-part solution: res = b - A (x_hi + x_lo) rounded
 // to nearest; then x_hi + x_lo + (R + R_lo) res exactly, split into a
 // rounded leading part and the rounded remainder.
@@ -69,11 +78,7 @@ void column_ext_correct(ext_args *p) {
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
-            const double *ai = p->a + i * p->lda;
-            qxsum_init(&acc);
-            qxsum_add_dot(&acc, ai, nxh, n);
-            qxsum_add_dot(&acc, ai, nxl, n);
-            qxsum_add(&acc, bc + i, 1);
+            ext_residual(&acc, p->a + i * p->lda, nxh, nxl, bc + i, n);
             res[i] = qxsum_round(&acc, 0);
         }
 #pragma omp barrier
@@ -110,11 +115,7 @@ void column_ext_enclose(ext_args *p) {
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
-            const double *ai = p->a + i * p->lda;
-            qxsum_init(&acc);
-            qxsum_add_dot(&acc, ai, nxh, n);
-            qxsum_add_dot(&acc, ai, nxl, n);
-            qxsum_add(&acc, bc + i, 1);
+            ext_residual(&acc, p->a + i * p->lda, nxh, nxl, bc + i, n);
             res_lo[i] = qxsum_round(&acc, 2);
             res_hi[i] = qxsum_round(&acc, 1);
         }
@@ -152,16 +153,6 @@ void column_ext_enclose(ext_args *p) {
     }
 }
 
-// Largest row sum of W, NaN sums ignored, starting from 0.
-double max_row_sum(uint64_t n, const double *W) {
-    double s = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        double t = 0;
-        for (uint64_t j = 0; j < n; ++j) t += W[i * n + j];
-        if (t > s) s = t;
-    }
-    return s;
-}
 
 // Refines R + R_lo and leaves W >= |I - (R + R_lo) A| for the final pair.
 // Returns 0, or -1 when scratch is missing or an exact product fails.
