@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "norva.h"
+#include "support/callbacks.h"
 
 namespace solvetest {
 
@@ -359,20 +360,7 @@ inline void fill_hilbert(dense_system &s) {
 
 // ---- callbacks ------------------------------------------------------------------
 
-// Sums every entry in reverse order of the inner index (row by row, so
-// that it is not slow: C_ij = ((0 + a_i,k-1 b_k-1,j) + a_i,k-2 b_k-2,j) + ...).
-inline void reverse_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
-                         const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    for (uint64_t i = 0; i < m; ++i) {
-        double *c = C + i * ldc;
-        for (uint64_t j = 0; j < n; ++j) c[j] = 0;
-        for (uint64_t l = k; l-- > 0;) {
-            const double s = A[i * lda + l];
-            const double *b = B + l * ldb;
-            for (uint64_t j = 0; j < n; ++j) c[j] += s * b[j];
-        }
-    }
-}
+using testsupport::reverse_gemm;  // sums every entry in reverse order
 
 // Pairwise summation of every entry (another order, same rounding model).
 inline double pairwise(const double *A, const double *B, uint64_t ldb, uint64_t lo, uint64_t hi) {

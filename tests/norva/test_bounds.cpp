@@ -16,6 +16,7 @@
 
 #include "norva/solve.h"
 #include "support/alloc_sweep.h"
+#include "support/callbacks.h"
 #include "support/oracle.h"
 
 using namespace testsupport;
@@ -83,16 +84,7 @@ vector<double> approx_inverse(uint64_t n, const vector<double> &A, uint64_t lda)
     return R;
 }
 
-// Sums in the reverse order: a product callback other than the built-in one.
-void gemm_reverse(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
-                  const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t j = 0; j < n; ++j) {
-            double s = 0;
-            for (uint64_t l = k; l-- > 0;) s += A[i * lda + l] * B[l * ldb + j];
-            C[i * ldc + j] = s;
-        }
-}
+using testsupport::reverse_gemm;
 
 // ---- bound_c -------------------------------------------------------------------
 
@@ -160,7 +152,7 @@ TEST(BoundC, BothModesBoundIMinusRAFromAbove) {
     for (const matrix_case &c : cases) {
         const uint64_t n = c.n;
         for (int32_t mode : {0, 1}) {
-            for (norva_gemm_fn gemm : {(norva_gemm_fn) nullptr, gemm_reverse}) {
+            for (norva_gemm_fn gemm : {(norva_gemm_fn) nullptr, reverse_gemm}) {
                 SCOPED_TRACE(::testing::Message() << c.name << " n = " << n << ", mode " << mode
                                                   << (gemm ? ", reverse callback" : ""));
                 int32_t status = -2;
@@ -231,7 +223,7 @@ TEST(BoundC, SubnormalEntryFallsBackToTheExactBound) {
         int32_t s0 = -2, s1 = -2;
         const vector<double> W0 = run_bound(c, 0, nullptr, &s0);
         vector<double> R_after;
-        const vector<double> W1 = run_bound(c, 1, gemm_reverse, &s1, &R_after);
+        const vector<double> W1 = run_bound(c, 1, reverse_gemm, &s1, &R_after);
         EXPECT_EQ(s0, 1);
         EXPECT_EQ(s1, 1) << "mode 1 must report the exact bound";
         EXPECT_TRUE(bits_equal(W1, W0));
@@ -289,14 +281,14 @@ TEST(BoundC, AllocationFailures) {
         for (int32_t mode : {0, 1}) {
             SCOPED_TRACE(::testing::Message() << "mode " << mode);
             int32_t ref_status = -2;
-            const vector<double> ref = run_bound(c, mode, gemm_reverse, &ref_status);
+            const vector<double> ref = run_bound(c, mode, reverse_gemm, &ref_status);
             ASSERT_EQ(ref_status, mode == 0 ? 1 : 0);
             vector<double> R = c.R, W(n * n);
             int32_t status = -2;
             const uint64_t calls = for_each_allocation_failure(
                 [&] {
                     status = norva::bound_c(n, c.A.data(), c.lda, R.data(), W.data(), mode,
-                                            gemm_reverse, nullptr);
+                                            reverse_gemm, nullptr);
                 },
                 [&](uint64_t k) {
                     EXPECT_TRUE(bits_equal(R, c.R)) << "R changed";
@@ -323,11 +315,11 @@ TEST(BoundC, ThreadCountsGiveIdenticalBounds) {
         vector<double> one;
         {
             threads_scope t(1);
-            one = run_bound(c, mode, gemm_reverse, &status);
+            one = run_bound(c, mode, reverse_gemm, &status);
         }
         for (int threads : {2, 3}) {
             threads_scope t(threads);
-            EXPECT_TRUE(bits_equal(run_bound(c, mode, gemm_reverse, &status), one))
+            EXPECT_TRUE(bits_equal(run_bound(c, mode, reverse_gemm, &status), one))
                 << "mode " << mode << ", " << threads << " threads";
         }
     }

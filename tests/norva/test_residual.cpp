@@ -17,6 +17,7 @@
 
 #include "norva/solve.h"
 #include "support/alloc_sweep.h"
+#include "support/callbacks.h"
 #include "support/oracle.h"
 #include "support/test_scale.h"
 
@@ -197,17 +198,7 @@ void expect_residuals_exact(const residual_case &c, const vector<double> &res) {
     }
 }
 
-// A callback that sums in the reverse order (any order must do for the
-// Ozaki slices).
-void gemm_reverse(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
-                  const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t j = 0; j < n; ++j) {
-            double s = 0;
-            for (uint64_t l = k; l-- > 0;) s += A[i * lda + l] * B[l * ldb + j];
-            C[i * ldc + j] = s;
-        }
-}
+using testsupport::reverse_gemm;
 
 TEST(Residuals, SevenAndEightRightHandSidesAreExactAndIdentical) {
     gen g(201);
@@ -224,7 +215,7 @@ TEST(Residuals, SevenAndEightRightHandSidesAreExactAndIdentical) {
         int s7 = -2, s8 = -2, s8r = -2;
         const vector<double> r7 = run_residuals(c7, &s7);
         const vector<double> r8 = run_residuals(c8, &s8);
-        const vector<double> r8r = run_residuals(c8, &s8r, gemm_reverse);
+        const vector<double> r8r = run_residuals(c8, &s8r, reverse_gemm);
         ASSERT_EQ(s7, 0);
         ASSERT_EQ(s8, 0);
         ASSERT_EQ(s8r, 0);

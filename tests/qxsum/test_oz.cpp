@@ -12,6 +12,7 @@
 #include "qxsum/qxsum.h"
 #include "qxsum/qxsum_internal.h"
 #include "support/alloc_sweep.h"
+#include "support/callbacks.h"
 #include "support/oracle.h"
 #include "support/test_scale.h"
 
@@ -26,16 +27,7 @@ using testsupport::scaled;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-// Sums every entry in reverse order of the inner index.
-void reverse_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
-                  const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t j = 0; j < n; ++j) {
-            double s = 0;
-            for (uint64_t l = k; l-- > 0;) s += A[i * lda + l] * B[l * ldb + j];
-            C[i * ldc + j] = s;
-        }
-}
+using testsupport::reverse_gemm;
 
 // Pairwise sums in blocks of 7, each block summed separately, then combined
 // from the last block down.
