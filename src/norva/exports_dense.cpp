@@ -1,20 +1,9 @@
 // The dense exports: argument checks, then the driver.
-#include <bit>
 #include <cstdint>
 
 #include "norva.h"
+#include "norva/finite.h"
 #include "norva/solve.h"
-
-namespace {
-
-// |v| <= DBL_MAX, decided on the bits: a comparison would raise the invalid
-// flag for a NaN in the caller's environment, which the checks must not
-// touch.
-bool finite_bits(double v) {
-    return (std::bit_cast<uint64_t>(v) & 0x7ff0000000000000ULL) != 0x7ff0000000000000ULL;
-}
-
-}  // namespace
 
 extern "C" NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a,
                                               uint64_t lda, const double *b, uint64_t ldb,
@@ -25,9 +14,9 @@ extern "C" NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const d
     if ((uint32_t)mode > 2) return -1;
     for (uint64_t i = 0; i < n; ++i) {
         for (uint64_t k = 0; k < nrhs; ++k)
-            if (!finite_bits(b[i * ldb + k])) return -1;
+            if (!norva::finite_bits(b[i * ldb + k])) return -1;
         for (uint64_t j = 0; j < n; ++j)
-            if (!finite_bits(a[i * lda + j])) return -1;
+            if (!norva::finite_bits(a[i * lda + j])) return -1;
     }
     return norva::solve(n, nrhs, a, lda, b, ldb, nullptr, nullptr, r, ldr, x_lo, x_hi, ldx, mode,
                         gemm, ctx);

@@ -3,11 +3,21 @@
 #ifndef NORVA_FINITE_H
 #define NORVA_FINITE_H
 
+#include <bit>
+#include <cstdint>
+
 namespace norva {
 
 constexpr double dbl_max = 1.7976931348623157e308;
 
 constexpr bool finite(double v) { return v <= dbl_max && v >= -dbl_max; }
+
+// The same test on the bits, for the argument checks of the exports: they run
+// in the caller's floating-point environment, where a comparison with a NaN
+// would raise the invalid flag.
+constexpr bool finite_bits(double v) {
+    return (std::bit_cast<uint64_t>(v) & 0x7ff0000000000000ULL) != 0x7ff0000000000000ULL;
+}
 
 // True when every entry of the rows x cols matrix (leading dimension ld) is finite.
 inline bool all_finite(const double *a, unsigned long long rows, unsigned long long cols,

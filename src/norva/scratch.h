@@ -3,6 +3,7 @@
 #ifndef NORVA_SCRATCH_H
 #define NORVA_SCRATCH_H
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace norva {
@@ -28,6 +29,14 @@ private:
     void *p_[N] = {};
     int used_ = 0;
 };
+
+// True when count * size doubles, with a margin of 16 for the sums of such
+// sizes that a caller forms, cannot be addressed: such a request is treated
+// as a failed allocation, never wrapped around.
+constexpr bool too_big(uint64_t count, uint64_t size) {
+    const uint64_t lim = UINT64_MAX / sizeof(double) / 16;
+    return size != 0 && count > lim / size;
+}
 
 template <class T>
 T *alloc(unsigned long long count) {

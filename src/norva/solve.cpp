@@ -40,12 +40,6 @@ enum vec_slot : uint64_t {
     v_count
 };
 
-// True when count * size * sizeof(double) would not fit in 64 bits.
-bool too_big(uint64_t count, uint64_t size) {
-    const uint64_t lim = UINT64_MAX / sizeof(double) / 16;
-    return size != 0 && count > lim / size;
-}
-
 
 // R <- inv(R A) R, once.  Returns true when R was replaced; any failure
 // leaves R as it was.

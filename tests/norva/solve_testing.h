@@ -116,14 +116,52 @@ struct exact_solution {
 // difference below 2^-(prec - 200) relative to the component.
 class mp_solution {
 public:
-    mp_solution(const dense_system &s, mpfr_prec_t prec = 4096) : n_(s.n), nrhs_(s.nrhs), prec_(prec) {
+    mp_solution(const dense_system &s, mpfr_prec_t prec = 4096)
+        : mp_solution(s.n, s.nrhs, prec, [&](uint64_t i, uint64_t c, mpfr_ptr v) {
+              mpfr_set_d(v, c < s.n ? s.A(i, c) : s.B(i, c - s.n), MPFR_RNDN);
+          }) {}
+    // A system given entry by entry: fill(i, c, v) sets column c of row i of
+    // the augmented matrix [A | B] (c < n: A, else B) at `prec` bits.
+    template <class Fill>
+    mp_solution(uint64_t n, uint64_t nrhs, mpfr_prec_t prec, Fill &&fill)
+        : n_(n), nrhs_(nrhs), prec_(prec) {
         const uint64_t w = n_ + nrhs_;
         m_.resize(n_ * w);
         for (auto &v : m_) mpfr_init2(&v, prec_);
-        for (uint64_t i = 0; i < n_; ++i) {
-            for (uint64_t j = 0; j < n_; ++j) mpfr_set_d(&m_[i * w + j], s.A(i, j), MPFR_RNDN);
-            for (uint64_t k = 0; k < nrhs_; ++k) mpfr_set_d(&m_[i * w + n_ + k], s.B(i, k), MPFR_RNDN);
-        }
+        for (uint64_t i = 0; i < n_; ++i)
+            for (uint64_t c = 0; c < w; ++c) fill(i, c, &m_[i * w + c]);
+        eliminate();
+    }
+    ~mp_solution() {
+        for (auto &v : m_) mpfr_clear(&v);
+    }
+    mp_solution(const mp_solution &) = delete;
+    mp_solution &operator=(const mp_solution &) = delete;
+
+    bool singular() const { return singular_; }
+    mpfr_srcptr value(uint64_t i, uint64_t k) const { return &m_[i * (n_ + nrhs_) + n_ + k]; }
+
+    int cmp(uint64_t i, uint64_t k, double v) const { return cmp_mp(value(i, k), v, prec_); }
+    double approx(uint64_t i, uint64_t k) const { return mpfr_get_d(value(i, k), MPFR_RNDN); }
+
+    // 1, 0, -1 as x is above, equal to, below v, where a difference below
+    // 2^-(prec - 200) relative to x counts as equal (the reference's own
+    // accuracy).
+    static int cmp_mp(mpfr_srcptr x, double v, mpfr_prec_t prec) {
+        const int c = mpfr_cmp_d(x, v);
+        if (c == 0 || std::isinf(v)) return c;
+        mpfr_t d;
+        mpfr_init2(d, prec);
+        mpfr_sub_d(d, x, v, MPFR_RNDN);
+        const bool close = mpfr_zero_p(x) ? false
+                                          : mpfr_get_exp(d) < mpfr_get_exp(x) - (prec - 200);
+        mpfr_clear(d);
+        return close ? 0 : c;
+    }
+
+private:
+    void eliminate() {
+        const uint64_t w = n_ + nrhs_;
         mpfr_t t, f;
         mpfr_init2(t, prec_);
         mpfr_init2(f, prec_);
@@ -161,32 +199,7 @@ public:
         mpfr_clear(t);
         mpfr_clear(f);
     }
-    ~mp_solution() {
-        for (auto &v : m_) mpfr_clear(&v);
-    }
-    mp_solution(const mp_solution &) = delete;
-    mp_solution &operator=(const mp_solution &) = delete;
 
-    bool singular() const { return singular_; }
-
-    int cmp(uint64_t i, uint64_t k, double v) const {
-        mpfr_srcptr x = &m_[i * (n_ + nrhs_) + n_ + k];
-        const int c = mpfr_cmp_d(x, v);
-        if (c == 0 || std::isinf(v)) return c;
-        // Within the reference's own accuracy: counts as equal.
-        mpfr_t d;
-        mpfr_init2(d, prec_);
-        mpfr_sub_d(d, x, v, MPFR_RNDN);
-        const bool close = mpfr_zero_p(x) ? false
-                                          : mpfr_get_exp(d) < mpfr_get_exp(x) - (prec_ - 200);
-        mpfr_clear(d);
-        return close ? 0 : c;
-    }
-    double approx(uint64_t i, uint64_t k) const {
-        return mpfr_get_d(&m_[i * (n_ + nrhs_) + n_ + k], MPFR_RNDN);
-    }
-
-private:
     uint64_t n_, nrhs_;
     mpfr_prec_t prec_;
     bool singular_ = false;

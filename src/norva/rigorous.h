@@ -1,0 +1,61 @@
+// Internal interface of the rigorous product bounds: guaranteed entrywise
+// upper bounds of |A B| and an upper bound of the spectral norm of the
+// Cholesky residual A - sigma I - L L^T.  Matrices are row-major and packed
+// (leading dimension = number of columns) unless a leading dimension is
+// given.  Both routines run in the default floating-point environment that
+// their callers have installed and leave it as it is.
+//
+// Two methods, chosen by mode:
+//   0  exact: the product is formed exactly by the Ozaki-scheme product,
+//      rounded once to nearest, and widened by one unit;
+//   1  fast: fl(X Y) and fl(|X| |Y|) through the product callback plus an a
+//      priori rounding-error bound (see fast_constants).  A factor holding
+//      a subnormal entry switches to the exact method, because the a priori
+//      bound does not cover it.
+#ifndef NORVA_RIGOROUS_H
+#define NORVA_RIGOROUS_H
+
+#include <cstdint>
+
+#include "norva.h"
+
+namespace norva {
+
+// The constants of the fast method for inner dimension k (u = 2^-53):
+//   gamma(j) = up(up(j u) / (1 - up(j u))) for j = k and k + 1,
+//   F = up(gamma(k+1) / (1 - gamma(k))), G = up((k + k) 2^-1022),
+//   H = up((2 (k + 1)) 2^-1022).
+// For an entry with computed product c = fl(X Y)_ij and w = fl(|X| |Y|)_ij,
+// |c - (X Y)_ij| <= up(F up(G + w)) + H, underflow included.  Returns false
+// (constants unusable) when gamma(k) is not below 0.5.
+struct fast_consts {
+    double F, G, H;
+};
+bool fast_constants(uint64_t k, fast_consts *c);
+
+// True when one of the count entries of x is subnormal (nonzero, below 2^-1022
+// in magnitude).
+bool has_subnormal(const double *x, uint64_t count);
+
+// Q (m x n) >= |A B| entrywise for A m x k and B k x n, all packed.  Returns
+// 0, or -1 when no finite bound was obtained (allocation failure, a failed
+// exact product, an unusable constant or a bound that is not finite).  gemm
+// null selects gemm_plain for the fast method and the Ozaki product's own
+// slice product for the exact one.  Runs on the calling thread apart from
+// the products.
+int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B, double *Q,
+             int32_t mode, norva_gemm_fn gemm, void *ctx);
+
+// g >= ||A - sigma I - L L^T||_2 for a symmetric A (n x n, lda) and a packed
+// n x n L (any shape: every entry takes part in L L^T), g >= 0; NaN when no
+// bound could be formed (allocation failure, a failed exact product, an
+// unusable constant, a row sum that is not finite).  gemm null selects
+// gemm_plain.  The result is the largest row sum of a symmetric entrywise
+// bound of |A - sigma I - L L^T| and does not depend on the number of
+// threads.
+double bound_e(uint64_t n, const double *A, uint64_t lda, const double *L, int32_t mode,
+               norva_gemm_fn gemm, void *ctx, double sigma);
+
+}  // namespace norva
+
+#endif
