@@ -71,29 +71,47 @@ NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, u
                                    double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
                                    norva_gemm_fn gemm, void *ctx);
 
-/* Interval system: every solution of A x = b with a_lo <= A <= a_hi and
- * b_lo <= b <= b_hi (componentwise) lies in [x_lo, x_hi].  Layout as for
- * norva_solve_many; mode 0 or 1. */
+/* Interval system: every solution of A X = B for every A with
+ * a_lo <= A <= a_hi and every B with b_lo <= B <= b_hi (entrywise) lies in
+ * [x_lo, x_hi].  a_lo, a_hi are n x n (lda), b_lo, b_hi n x nrhs (ldb), the
+ * bounds n x nrhs (ldx).  r, if not NULL, is an approximate inverse of the
+ * midpoint matrix (n x n, ldr).  Status 1 when a column is not proven (as
+ * for norva_solve_many), for instance when the data contain a singular
+ * matrix.  -1 (nothing written): n or nrhs is 0, mode is not 0 or 1, or an
+ * interval has a bound that is infinite or NaN or lo > hi (checked row by
+ * row, row i of b before row i of a). */
 NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *a_lo,
                                        const double *a_hi, uint64_t lda, const double *b_lo,
                                        const double *b_hi, uint64_t ldb, const double *r,
                                        uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx,
                                        int32_t mode, norva_gemm_fn gemm, void *ctx);
 
-/* Symmetric positive definiteness of the n x n matrix A (lda): status 0
- * proves A positive definite and *lower is a verified lower bound of its
- * smallest eigenvalue.  l (n x n, ldl), if not NULL, is an approximate
- * Cholesky factor to start from; shift is a suggested eigenvalue shift.
- * mode 0 or 1. */
+/* Symmetric positive definiteness of the n x n matrix A (lda), which must be
+ * exactly symmetric (-1 otherwise): status 0 proves A positive definite, and
+ * *lower <= lambda_min(A) always holds when *lower is not -inf.  With status 0
+ * *lower is positive, or 0 when the bound of a badly scaled A falls below the
+ * subnormal range; with status 1 it is the best bound formed (not positive)
+ * or -inf.  l (n x n, ldl), if not NULL, is the caller's factor with
+ * A - shift I ~ L L^T: it is verified as given (any n x n array; no factor
+ * is computed) and a proof needs shift > 0.  With l NULL the library chooses
+ * the shift and the factor itself and shift is ignored.  mode 0: exact
+ * residual, 1: floating-point products with a priori error bounds (gemm,
+ * NULL for the built-in product). */
 NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda, const double *l,
                             uint64_t ldl, double shift, double *lower, int32_t mode,
                             norva_gemm_fn gemm, void *ctx);
 
-/* Least squares (m >= n: minimise |A x - b|) or minimum norm (m < n) for the
- * m x n matrix A (lda) and the m x nrhs right-hand sides b (ldb).  alpha,
- * the scaling of the augmented system, is 0 (automatic choice) or a positive
- * power of two.  The bounds are n x nrhs (ldx).
- * mode 0, 1 or 2. */
+/* Least squares (m >= n: the x minimising |A x - b|_2, for each column of
+ * b) or minimum norm (m < n: the x of least 2-norm with A x = b) for the
+ * m x n matrix A (lda) of full rank and the m x nrhs right-hand sides b
+ * (ldb).  The bounds are n x nrhs (ldx).  The problem is solved as the
+ * square system [[alpha I, A], [A^T, 0]] (m >= n) or [[alpha I, A^T], [A, 0]]
+ * (m < n) of order m + n; alpha is 0 (chosen automatically, near
+ * sigma_min(A) / sqrt 2) or a positive power of two; r, if not NULL, is an
+ * approximate inverse of that augmented matrix.  A rank-deficient A gives
+ * status 1.  -1 (nothing written): m, n or nrhs is 0, mode is not 0, 1 or 2,
+ * an entry of a or b is infinite or NaN, or alpha is neither 0 nor a
+ * positive finite power of two. */
 NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, const double *a,
                               uint64_t lda, const double *b, uint64_t ldb, double alpha,
                               const double *r, uint64_t ldr, double *x_lo, double *x_hi,
