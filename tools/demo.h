@@ -5,12 +5,16 @@
 #define NORVA_TOOLS_DEMO_H
 
 #include <string>
+#include <vector>
 
 namespace tool {
 
 // Sections.
 void demo_sums();
 void demo_solve();
+void demo_spd();
+void demo_interval();
+void demo_lstsq();
 
 // Printing helpers shared by the sections.
 
@@ -23,8 +27,16 @@ void demo_text(const char *label, const std::string &text);
 // The four correctly rounded results, exact[rnd] for rnd 0..3, labelled
 // "exact, to nearest", "exact, upward", "exact, downward", "exact, toward zero".
 void demo_modes(const double exact[4]);
+// One number printed with a printf format ("%.17g").
+std::string demo_fmt(const char *format, double v);
 // An explanation, word-wrapped and indented, followed by a blank line.
 void demo_why(const char *text);
+
+// Plain floating-point Cholesky factorization of the symmetric n x n matrix
+// a (row-major, lower triangle read) into the lower triangular L, as an
+// unverified library computes it.  False at the first pivot that is not
+// positive; *pivot receives the last pivot computed.
+bool plain_cholesky(int n, const std::vector<double> &a, std::vector<double> &L, double *pivot);
 
 }  // namespace tool
 

@@ -38,12 +38,6 @@ std::vector<double> plain_solve(int n, std::vector<double> a, std::vector<double
     return x;
 }
 
-std::string fmt(const char *f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 }  // namespace
 
 void demo_solve() {
@@ -68,9 +62,10 @@ void demo_solve() {
         const std::vector<double> xp = plain_solve(n, a, b);
         double worst = 0;
         for (double v : xp) worst = std::fmax(worst, std::fabs(v - 1.0));
-        demo_text("plain elimination", "x_1 = " + fmt("%.17g", xp[0]) + ", x_" +
-                                           std::to_string(n) + " = " + fmt("%.17g", xp[n - 1]) +
-                                           ", largest error " + fmt("%.3g", worst));
+        demo_text("plain elimination", "x_1 = " + demo_fmt("%.17g", xp[0]) + ", x_" +
+                                           std::to_string(n) + " = " +
+                                           demo_fmt("%.17g", xp[n - 1]) + ", largest error " +
+                                           demo_fmt("%.3g", worst));
         for (int mode = 0; mode <= 2; ++mode) {
             std::vector<double> lo(n), hi(n);
             const int status = norva_solve((uint64_t)n, a.data(), (uint64_t)n, b.data(), nullptr, 0,
@@ -83,8 +78,8 @@ void demo_solve() {
                     width = std::fmax(width, hi[i] - lo[i]);
                     contains = contains && lo[i] <= 1.0 && 1.0 <= hi[i];
                 }
-                line = "proven: x_1 in [" + fmt("%.17g", lo[0]) + ", " + fmt("%.17g", hi[0]) +
-                       "], widest enclosure " + fmt("%.3g", width) +
+                line = "proven: x_1 in [" + demo_fmt("%.17g", lo[0]) + ", " + demo_fmt("%.17g", hi[0]) +
+                       "], widest enclosure " + demo_fmt("%.3g", width) +
                        (contains ? ", every one contains 1" : ", MISSES the solution");
             } else {
                 line = "status " + std::to_string(status) +

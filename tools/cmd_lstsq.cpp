@@ -1,0 +1,113 @@
+// norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas]: verified
+// least-squares (more rows than columns) or minimum-norm (fewer rows)
+// solutions from Matrix Market files.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "linear.h"
+#include "matrix_market.h"
+#include "norva.h"
+
+namespace tool {
+
+namespace {
+
+const char *const lstsq_help =
+    "Usage: norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas]\n"
+    "\n"
+    "Encloses, for the m x n matrix A and the right-hand sides B (m rows;\n"
+    "default: one vector of ones), both Matrix Market files:\n"
+    "  m >= n: the least-squares solution, the X that minimises |A X - B|\n"
+    "          (2-norm, column by column); A needs independent columns;\n"
+    "  m < n:  the solution of A X = B of minimum 2-norm; A needs independent\n"
+    "          rows.\n"
+    "\n"
+    "The library proves the bounds on the augmented system of order m + n,\n"
+    "[alpha I, A; A^T, 0] (m >= n) or [alpha I, A^T; A, 0] (m < n), which\n"
+    "contains X exactly; A is not squared as in the normal equations A^T A.\n"
+    "The output is the one of norva solve: for each component the lower and\n"
+    "upper bound and the width in units in the last place, then the status,\n"
+    "the problem, the time and the method.\n"
+    "\n"
+    "  --alpha a  scaling of the augmented system, a positive power of two\n"
+    "             (0.5, 1, 0x1p-20); it does not change X, only how well the\n"
+    "             proof works.  Default (or 0): chosen by the library from an\n"
+    "             estimate of the smallest singular value of A\n"
+    "  --mode 0   bounds from exactly rounded products (default)\n"
+    "  --mode 1   floating-point products with a priori error bounds\n"
+    "  --mode 2   double-length inverse and solution, for ill-conditioned problems\n"
+    "  --blas     matrix products through OpenBLAS (cblas_dgemm)\n";
+
+}  // namespace
+
+int cmd_lstsq(int argc, char **argv) {
+    std::vector<std::string> files;
+    int mode = 0;
+    bool blas = false;
+    double alpha = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const int common = common_option("lstsq", argc, argv, i, 2, mode, blas);
+        if (common == exit_error) return exit_error;
+        if (common) continue;
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+            std::fputs(lstsq_help, stdout);
+            return finish_output("lstsq");
+        } else if (!std::strcmp(arg, "--alpha")) {
+            if (!option_number("lstsq", argc, argv, i, alpha)) return exit_error;
+            int e;
+            if (alpha != 0 && !(alpha > 0 && std::frexp(alpha, &e) == 0.5))
+                return fail("lstsq", "--alpha: %s is not a positive power of two (such as 0.25, "
+                                     "1, 2 or 0x1p-30; 0 chooses it automatically)",
+                            argv[i]);
+        } else if (file_operand("lstsq", arg, files, 2, "A.mtx [B.mtx]") != exit_ok) {
+            return exit_error;
+        }
+    }
+    if (files.empty()) return fail("lstsq", "missing the matrix file (norva lstsq --help)");
+    const std::string a_path = files[0], b_path = files.size() > 1 ? files[1] : "";
+
+    dense_matrix A, B;
+    if (!load_matrix("lstsq", a_path, A) || !load_rhs("lstsq", b_path, A.rows, B))
+        return exit_error;
+    const uint64_t m = A.rows, n = A.cols, nrhs = B.cols;
+    std::vector<double> lo(n * nrhs), hi(n * nrhs);
+    const auto t0 = std::chrono::steady_clock::now();
+    const int32_t status =
+        norva_lstsq(m, n, nrhs, A.v.data(), n, B.v.data(), nrhs, alpha, nullptr, 0, lo.data(),
+                    hi.data(), nrhs, mode, blas ? blas_product() : nullptr, nullptr);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status < 0) return fail("lstsq", "the library rejected the problem (status %d)", status);
+
+    print_enclosures(lo.data(), hi.data(), n, nrhs);
+    print_status(status);
+    if (m >= n)
+        std::printf("problem: least squares, m = %llu >= n = %llu: X minimises |A X - B|\n",
+                    (unsigned long long)m, (unsigned long long)n);
+    else
+        std::printf("problem: minimum norm, m = %llu < n = %llu: the smallest X with A X = B\n",
+                    (unsigned long long)m, (unsigned long long)n);
+    if (status != 0)
+        std::printf("not proven: the %s of A may be linearly dependent or nearly so (mode 2 "
+                    "handles ill-conditioned problems)\n",
+                    m >= n ? "columns" : "rows");
+    char scaling[64];
+    if (alpha == 0)
+        std::snprintf(scaling, sizeof scaling, "alpha chosen by the library");
+    else
+        std::snprintf(scaling, sizeof scaling, "alpha = %.17g", alpha);
+    std::printf("time %.6f s, A %llu x %llu, %llu right-hand side%s, mode %d: augmented system "
+                "of order %llu (%s), %s\n",
+                seconds, (unsigned long long)m, (unsigned long long)n, (unsigned long long)nrhs,
+                nrhs == 1 ? "" : "s", mode, (unsigned long long)(m + n), scaling,
+                solve_method(mode, blas));
+    return finish_output("lstsq");
+}
+
+}  // namespace tool

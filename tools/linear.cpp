@@ -1,0 +1,163 @@
+#include "linear.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "numbers.h"
+
+#ifdef NORVA_TOOL_OPENBLAS
+#include <cblas.h>
+#endif
+
+namespace tool {
+
+namespace {
+
+#ifdef NORVA_TOOL_OPENBLAS
+void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+               const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A,
+                (int)lda, B, (int)ldb, 0.0, C, (int)ldc);
+}
+#endif
+
+// The rounding error of s = fl(a + b): a + b = s + err exactly (rounding to
+// nearest, no overflow; a NaN when an intermediate overflows).
+double sum_error(double a, double b, double s) {
+    const double bb = s - a;
+    return (a - (s - bb)) + (b - bb);
+}
+
+}  // namespace
+
+norva_gemm_fn blas_product() {
+#ifdef NORVA_TOOL_OPENBLAS
+    return blas_gemm;
+#else
+    return nullptr;
+#endif
+}
+
+int common_option(const char *command, int argc, char **argv, int &i, int max_mode, int &mode,
+                  bool &blas) {
+    const char *arg = argv[i];
+    if (!std::strcmp(arg, "--mode")) {
+        const char *modes = max_mode == 2 ? "0, 1 or 2" : "0 or 1";
+        if (i + 1 >= argc) return fail(command, "--mode needs a value: %s", modes);
+        const char *v = argv[++i];
+        if (std::strlen(v) != 1 || v[0] < '0' || v[0] > '0' + max_mode)
+            return fail(command, "bad mode '%s' (expected %s)", v, modes);
+        mode = v[0] - '0';
+        return 1;
+    }
+    if (!std::strcmp(arg, "--blas")) {
+        if (!blas_product()) return fail(command, "--blas: this build of the tool has no OpenBLAS");
+        blas = true;
+        return 1;
+    }
+    return 0;
+}
+
+int file_operand(const char *command, const char *arg, std::vector<std::string> &files,
+                 size_t max_files, const char *expected) {
+    if (arg[0] == '-' && arg[1] != '\0')
+        return fail(command, "unknown option '%s' (norva %s --help)", arg, command);
+    if (files.size() == max_files) return fail(command, "too many files (expected %s)", expected);
+    files.push_back(arg);
+    return exit_ok;
+}
+
+bool option_number(const char *command, int argc, char **argv, int &i, double &out) {
+    const char *name = argv[i];
+    if (i + 1 >= argc) {
+        fail(command, "%s needs a number", name);
+        return false;
+    }
+    const std::string v = argv[++i];
+    if (parse_double(v, out) != parse_status::ok || !std::isfinite(out)) {
+        fail(command, "%s: '%s' is not a finite number", name, v.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool load_matrix(const char *command, const std::string &path, dense_matrix &m) {
+    std::string error;
+    if (read_matrix_market_file(path, m, error)) return true;
+    fail(command, "%s", error.c_str());
+    return false;
+}
+
+bool load_rhs(const char *command, const std::string &path, uint64_t rows, dense_matrix &b) {
+    if (path.empty()) {
+        b.rows = rows;
+        b.cols = 1;
+        b.v.assign(rows, 1.0);
+        return true;
+    }
+    if (!load_matrix(command, path, b)) return false;
+    if (b.rows == rows) return true;
+    fail(command, "%s: %llu rows, but the matrix has %llu", path.c_str(),
+         (unsigned long long)b.rows, (unsigned long long)rows);
+    return false;
+}
+
+bool widen(double a, double r, double &lo, double &hi) {
+    lo = a - r;
+    hi = a + r;
+    if (!std::isfinite(lo) || !std::isfinite(hi)) return false;
+    // err < 0: the exact end lies below the rounded one (and the reverse);
+    // an unknown error (NaN) steps as well.
+    if (!(sum_error(a, -r, lo) >= 0)) lo = std::nextafter(lo, -INFINITY);
+    if (!(sum_error(a, r, hi) <= 0)) hi = std::nextafter(hi, INFINITY);
+    return std::isfinite(lo) && std::isfinite(hi);
+}
+
+double scaled_radius(double r, double a) {
+    if (r == 0 || a == 0) return 0;
+    return std::nextafter(r * std::fabs(a), INFINITY);
+}
+
+uint64_t ulps_between(double lo, double hi) {
+    auto ordinal = [](double x) {
+        int64_t i;
+        std::memcpy(&i, &x, sizeof i);
+        return i < 0 ? (int64_t)(0x8000000000000000ULL - (uint64_t)i) : i;
+    };
+    return (uint64_t)(ordinal(hi) - ordinal(lo));
+}
+
+void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs) {
+    for (uint64_t k = 0; k < nrhs; ++k) {
+        if (nrhs > 1) std::printf("right-hand side %llu\n", (unsigned long long)(k + 1));
+        std::printf("%8s  %24s  %24s  %s\n", "i", "lower", "upper", "width (ulp)");
+        for (uint64_t i = 0; i < rows; ++i) {
+            const double l = lo[i * nrhs + k], h = hi[i * nrhs + k];
+            char width[32];
+            if (std::isfinite(l) && std::isfinite(h))
+                std::snprintf(width, sizeof width, "%llu", (unsigned long long)ulps_between(l, h));
+            else
+                std::snprintf(width, sizeof width, "unproven");
+            std::printf("%8llu  %24.17g  %24.17g  %s\n", (unsigned long long)(i + 1), l, h, width);
+        }
+    }
+}
+
+void print_status(int32_t status) {
+    std::printf("status %d (%s)\n", status,
+                status == 0 ? "every component proven" : "some components not proven");
+}
+
+const char *solve_method(int mode, bool blas) {
+    switch (mode) {
+        case 0: return blas ? "exact products (Ozaki scheme through OpenBLAS), per right-hand side"
+                            : "exact products (Ozaki scheme), per right-hand side";
+        case 1: return blas ? "floating-point products with a priori bounds through OpenBLAS"
+                            : "floating-point products with a priori bounds";
+        default: return "double-length inverse and solution with exact products";
+    }
+}
+
+}  // namespace tool

@@ -1,0 +1,69 @@
+// Pieces shared by the linear-algebra commands (solve, spd, lstsq) and their
+// demo sections: the options every one of them takes, the OpenBLAS product
+// callback, outward-rounded interval ends, and the table of enclosures.
+#ifndef NORVA_TOOLS_LINEAR_H
+#define NORVA_TOOLS_LINEAR_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "matrix_market.h"
+#include "norva.h"
+
+namespace tool {
+
+// The product callback of --blas (OpenBLAS cblas_dgemm), or null when the
+// tool was built without OpenBLAS.
+norva_gemm_fn blas_product();
+
+// Options shared by the commands: --mode M (0 .. max_mode) and --blas.
+// Returns 1 when argv[i] was one of them (i then points at its last word),
+// 0 when it was not, and exit_error after a message.
+int common_option(const char *command, int argc, char **argv, int &i, int max_mode, int &mode,
+                  bool &blas);
+
+// A non-option argument is the next of at most `max_files` files, usage
+// `expected` ("A.mtx [B.mtx]"); anything else starting with '-' is an unknown
+// option.  Returns exit_ok, or exit_error after a message.
+int file_operand(const char *command, const char *arg, std::vector<std::string> &files,
+                 size_t max_files, const char *expected);
+
+// The finite number after the option argv[i] (i advanced to it).  False
+// after a message when the value is missing, malformed or not finite.
+bool option_number(const char *command, int argc, char **argv, int &i, double &out);
+
+// Reads a Matrix Market file; false after a message ("FILE:LINE: ...").
+bool load_matrix(const char *command, const std::string &path, dense_matrix &m);
+
+// The right-hand sides: the file at `path`, which must have `rows` rows, or
+// one vector of ones when `path` is empty.  False after a message.
+bool load_rhs(const char *command, const std::string &path, uint64_t rows, dense_matrix &b);
+
+// Doubles lo <= a - r and hi >= a + r for r >= 0: each end is rounded to
+// nearest and moved one unit outward unless that rounding was exact (the
+// error of the sum is recovered without error, Knuth's two-sum).  False when
+// an end overflows.
+bool widen(double a, double r, double &lo, double &hi);
+
+// An upper bound of r |a| for r >= 0: 0 when r or a is 0, else the product
+// rounded to nearest and moved one unit up (an underflow to 0 included).
+double scaled_radius(double r, double a);
+
+// Number of doubles from lo up to hi (both finite, lo <= hi).
+uint64_t ulps_between(double lo, double hi);
+
+// The table of `rows` enclosures per right-hand side (lo, hi: rows x nrhs,
+// row-major): index, lower and upper bound with 17 significant digits, width
+// in units in the last place ("unproven" for [-inf, inf]).
+void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs);
+
+// "status S (...)" after the table.
+void print_status(int32_t status);
+
+// How the dense driver proves its bounds in `mode`.
+const char *solve_method(int mode, bool blas);
+
+}  // namespace tool
+
+#endif
