@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "norva.h"
+#include "norva/steps.h"
 
 namespace norva {
 
@@ -27,11 +28,19 @@ namespace norva {
 //   H = up((2 (k + 1)) 2^-1022).
 // For an entry with computed product c = fl(X Y)_ij and w = fl(|X| |Y|)_ij,
 // |c - (X Y)_ij| <= up(F up(G + w)) + H, underflow included.  Returns false
-// (constants unusable) when gamma(k) is not below 0.5.
+// (constants unusable) when gamma(k) is not in [0, 0.5) (it turns negative
+// for k u >= 1).  A sum of fewer than k products is covered as well.
 struct fast_consts {
     double F, G, H;
 };
 bool fast_constants(uint64_t k, fast_consts *c);
+
+// The bound of one entry: up(H + up(a + up(F up(G + w)))), at least
+// |(X Y)_ij| (or |t - (X Y)_ij| for an exactly known t) when a is at least
+// |c| (or |t - c|) and w = fl(|X| |Y|)_ij.  NaN and infinities propagate.
+inline double fast_entry(const fast_consts &c, double a, double w) {
+    return up(c.H + up(a + up(c.F * up(c.G + w))));
+}
 
 // True when one of the count entries of x is subnormal (nonzero, below 2^-1022
 // in magnitude).
@@ -42,7 +51,8 @@ bool has_subnormal(const double *x, uint64_t count);
 // exact product, an unusable constant or a bound that is not finite).  gemm
 // null selects gemm_plain for the fast method and the Ozaki product's own
 // slice product for the exact one.  Runs on the calling thread apart from
-// the products.
+// the products.  Any shapes: stacked factors such as [V^T, I] and [V; -I]
+// bound the difference V^T V - I.
 int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B, double *Q,
              int32_t mode, norva_gemm_fn gemm, void *ctx);
 
@@ -51,8 +61,11 @@ int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *
 // bound could be formed (allocation failure, a failed exact product, an
 // unusable constant, a row sum that is not finite).  gemm null selects
 // gemm_plain.  The result is the largest row sum of a symmetric entrywise
-// bound of |A - sigma I - L L^T| and does not depend on the number of
-// threads.
+// bound of |A - sigma I - L L^T| (so it also bounds every row and column
+// sum of |A - sigma I - L L^T| when A is not symmetric) and does not depend
+// on the number of threads.  A lower triangular L (+0 above the diagonal,
+// as a Cholesky factor) skips the products that vanish; the exact method
+// gives the same bits either way.
 double bound_e(uint64_t n, const double *A, uint64_t lda, const double *L, int32_t mode,
                norva_gemm_fn gemm, void *ctx, double sigma);
 

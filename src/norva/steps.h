@@ -3,6 +3,7 @@
 #ifndef NORVA_STEPS_H
 #define NORVA_STEPS_H
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,8 +13,17 @@ namespace norva {
 constexpr double unit_roundoff = 0x1p-53;  // u
 constexpr double realmin = 0x1p-1022;
 
-inline double up(double x) { return std::nextafter(x, std::numeric_limits<double>::infinity()); }
-inline double down(double x) { return std::nextafter(x, -std::numeric_limits<double>::infinity()); }
+// up(x) = nextafter(x, +inf) and down(x) = nextafter(x, -inf), stepped on
+// the bits of x: the bounds take several of these per matrix entry, and the
+// library call costs several times the arithmetic around it.  A NaN comes
+// back quieted, as from nextafter.
+inline double up(double x) {
+    if (!(x < std::numeric_limits<double>::infinity())) return x + x;  // NaN, +inf
+    if (x == 0) return std::numeric_limits<double>::denorm_min();
+    const uint64_t b = std::bit_cast<uint64_t>(x);
+    return std::bit_cast<double>((int64_t)b < 0 ? b - 1 : b + 1);
+}
+inline double down(double x) { return -up(-x); }
 
 // gamma_n = up(up(n u) / (1 - up(n u))), an upper bound of n u / (1 - n u).
 inline double gamma_n(uint64_t n) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <bit>
 #include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "norva/fenv_guard.h"
@@ -119,6 +121,26 @@ TEST(Steps, UpDownAndGamma) {
     EXPECT_EQ(norva::up(0.0), 0x1p-1074);
     EXPECT_EQ(norva::down(0.0), -0x1p-1074);
     EXPECT_EQ(norva::up(std::numeric_limits<double>::max()), std::numeric_limits<double>::infinity());
+    // The steps on the bits agree with nextafter everywhere, NaN apart.
+    std::mt19937_64 rng(5);
+    std::vector<double> xs = {0.0, -0.0, 0x1p-1074, -0x1p-1074, 0x1p-1022, -0x1p-1022,
+                              0x1.fffffffffffffp-1023, std::numeric_limits<double>::max(),
+                              -std::numeric_limits<double>::max(), 1.0, -1.0,
+                              std::numeric_limits<double>::infinity(),
+                              -std::numeric_limits<double>::infinity()};
+    for (int k = 0; k < 10000; ++k) xs.push_back(std::bit_cast<double>(rng()));
+    for (double x : xs) {
+        if (std::isnan(x)) {
+            EXPECT_TRUE(std::isnan(norva::up(x)) && std::isnan(norva::down(x)));
+            continue;
+        }
+        const double inf = std::numeric_limits<double>::infinity();
+        EXPECT_EQ(std::bit_cast<uint64_t>(norva::up(x)), std::bit_cast<uint64_t>(std::nextafter(x, inf)))
+            << x;
+        EXPECT_EQ(std::bit_cast<uint64_t>(norva::down(x)),
+                  std::bit_cast<uint64_t>(std::nextafter(x, -inf)))
+            << x;
+    }
     // gamma_n bounds n u / (1 - n u) from above and is tight to a few units.
     for (uint64_t n : {1ull, 2ull, 3ull, 10ull, 1000ull, 123456789ull, (1ull << 40) + 1}) {
         const long double nu = (long double)n * 0x1p-53L;
