@@ -36,6 +36,10 @@ double smallest(uint64_t n, const double *L, double *v, double *y);
 void spd_auto(uint64_t n, const double *A, uint64_t lda, int32_t mode, norva_gemm_fn gemm,
               void *ctx, double *L, double *L2, double *work, double *lower);
 
+// sigma - g exactly, rounded downward: the eigenvalue bound of a shift sigma
+// and a residual bound g; -inf when g is NaN (no bound).
+double shifted_bound(double sigma, double g);
+
 }  // namespace norva
 
 #endif

@@ -24,6 +24,16 @@ inline void reverse_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     }
 }
 
+#ifdef NORVA_TEST_OPENBLAS
+// OpenBLAS's cblas_dgemm as the callback (programs registered with
+// norva_test_openblas, which include cblas.h before this header).
+inline void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                      const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
+    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A, (int)lda,
+                B, (int)ldb, 0.0, C, (int)ldc);
+}
+#endif
+
 }  // namespace testsupport
 
 #endif
