@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "norva/rigorous.h"
+
+#ifdef NORVA_TEST_OPENBLAS
+#include <cblas.h>  // before support/callbacks.h, for blas_gemm
+#endif
+
 #include "support/alloc_sweep.h"
 #include "support/callbacks.h"
 #include "support/oracle.h"
-
-#ifdef NORVA_TEST_OPENBLAS
-#include <cblas.h>
-#endif
 
 namespace {
 
@@ -43,14 +44,6 @@ bool same(const mat &a, const mat &b) {
                return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y);
            });
 }
-
-#ifdef NORVA_TEST_OPENBLAS
-void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
-               uint64_t ldb, double *C, uint64_t ldc, void *) {
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A, (int)lda,
-                B, (int)ldb, 0.0, C, (int)ldc);
-}
-#endif
 
 struct callback {
     const char *name;
