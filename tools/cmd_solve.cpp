@@ -47,8 +47,9 @@ const char *const solve_help =
     "  --rhs-radius S.mtx  b_ij lies in [b_ij - s_ij, b_ij + s_ij]; S has the\n"
     "                      shape of B, entries >= 0\n"
     "\n"
-    "The interval ends are rounded outward to doubles, so they contain the\n"
-    "intervals the files describe.  Interval systems are solved in mode 0 or 1.\n"
+    "The ends a_ij - r_ij and a_ij + r_ij (of the doubles read) are rounded\n"
+    "outward, so the intervals solved for contain the exact ones.  Interval\n"
+    "systems are solved in mode 0 or 1.\n"
     "A component stays unproven when the data admit a singular matrix or the\n"
     "radii are too wide for the proof.\n";
 

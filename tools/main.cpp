@@ -29,6 +29,7 @@ const command commands[] = {
     {"version", cmd_version, "print the library version"},
     {"sum", cmd_sum, "add numbers exactly and round the sum once"},
     {"solve", cmd_solve, "verified solve of a dense or interval system (Matrix Market files)"},
+    {"spd", cmd_spd, "prove positive definiteness, bound the smallest eigenvalue"},
     {"lstsq", cmd_lstsq, "verified least-squares or minimum-norm solution"},
     {"demo", cmd_demo, "showcase: results that ordinary floating point gets wrong"},
     {"help", cmd_help, "list the commands, or show the help of one (norva help sum)"},

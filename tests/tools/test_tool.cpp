@@ -4,6 +4,7 @@
 // naming file and line, nothing on standard output), and the demo's exact
 // results against values known from exact arithmetic.
 #include <fcntl.h>
+#include <gmpxx.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
 #include <sys/wait.h>
@@ -517,6 +518,22 @@ TEST(ToolDemo, ExactResultsAreTheTrueValues) {
     EXPECT_EQ(checked, 28);
 }
 
+// The bounds of the table printed by solve and lstsq ("i lower upper
+// width"), in row order; 17 significant digits name the printed doubles
+// exactly.
+std::vector<std::pair<double, double>> enclosures(const std::string &out) {
+    std::vector<std::pair<double, double>> box;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        unsigned long long i;
+        char lo[64], hi[64];
+        if (std::sscanf(line.c_str(), " %llu %63s %63s", &i, lo, hi) == 3)
+            box.emplace_back(std::strtod(lo, nullptr), std::strtod(hi, nullptr));
+    }
+    return box;
+}
+
 // A random integer system with a known integer solution, written as a
 // Matrix Market file in one of the supported layouts; the tool's bounds must
 // contain the solution in every mode.
@@ -560,23 +577,13 @@ TEST(ToolSolve, EnclosuresContainTheKnownSolution) {
         for (const char *mode : {"0", "1", "2"}) {
             const run_result r = run({"solve", fa.string(), fb.string(), "--mode", mode});
             ASSERT_EQ(r.status, 0) << r.err;
-            std::istringstream out(r.out);
-            std::string line;
-            int rows = 0;
-            while (std::getline(out, line)) {
-                unsigned long long i;
-                char lo[64], hi[64];
-                if (std::sscanf(line.c_str(), " %llu %63s %63s", &i, lo, hi) != 3) continue;
-                ASSERT_GE(i, 1u);
-                ASSERT_LE(i, (unsigned long long)n);
-                const double l = std::strtod(lo, nullptr), h = std::strtod(hi, nullptr);
-                // 17 significant digits name the printed doubles exactly
-                EXPECT_LE(l, (double)x[i - 1]) << "mode " << mode << " row " << i;
-                EXPECT_GE(h, (double)x[i - 1]) << "mode " << mode << " row " << i;
-                EXPECT_TRUE(std::isfinite(l) && std::isfinite(h));
-                ++rows;
+            const auto box = enclosures(r.out);
+            ASSERT_EQ(box.size(), (size_t)n) << r.out;
+            for (int i = 0; i < n; ++i) {
+                EXPECT_LE(box[i].first, (double)x[i]) << "mode " << mode << " row " << i;
+                EXPECT_GE(box[i].second, (double)x[i]) << "mode " << mode << " row " << i;
+                EXPECT_TRUE(std::isfinite(box[i].first) && std::isfinite(box[i].second));
             }
-            EXPECT_EQ(rows, n) << r.out;
             EXPECT_NE(r.out.find("status 0"), std::string::npos);
         }
     }
@@ -611,6 +618,317 @@ TEST(ToolSolve, BadFilesAreRejectedWithTheLine) {
     EXPECT_NE(missing.err.find("cannot open"), std::string::npos);
     const run_result mode = run({"solve", "x.mtx", "--mode", "3"});
     EXPECT_EQ(mode.status, 2);
+}
+
+// A dense matrix (row-major values) as a Matrix Market array file; %.17g
+// writes every double exactly.
+fs::path mtx(const std::string &name, int rows, int cols, const std::vector<double> &v) {
+    std::string text = "%%MatrixMarket matrix array real general\n" + std::to_string(rows) + " " +
+                       std::to_string(cols) + "\n";
+    char buf[40];
+    for (int j = 0; j < cols; ++j)
+        for (int i = 0; i < rows; ++i) {
+            std::snprintf(buf, sizeof buf, "%.17g\n", v[i * cols + j]);
+            text += buf;
+        }
+    return write_file(name, text);
+}
+
+// The solution of the n x n system a x = b in exact rational arithmetic.
+std::vector<mpq_class> exact_solve(int n, std::vector<mpq_class> a, std::vector<mpq_class> b) {
+    for (int k = 0; k < n; ++k) {
+        int p = k;
+        while (a[p * n + k] == 0) ++p;
+        for (int c = 0; c < n; ++c) std::swap(a[k * n + c], a[p * n + c]);
+        std::swap(b[k], b[p]);
+        for (int i = k + 1; i < n; ++i) {
+            const mpq_class l = a[i * n + k] / a[k * n + k];
+            for (int c = k; c < n; ++c) a[i * n + c] -= l * a[k * n + c];
+            b[i] -= l * b[k];
+        }
+    }
+    std::vector<mpq_class> x(n);
+    for (int i = n - 1; i >= 0; --i) {
+        mpq_class t = b[i];
+        for (int c = i + 1; c < n; ++c) t -= a[i * n + c] * x[c];
+        x[i] = t / a[i * n + i];
+    }
+    return x;
+}
+
+::testing::AssertionResult encloses(const std::vector<std::pair<double, double>> &box,
+                                    const std::vector<mpq_class> &x) {
+    if (box.size() != x.size()) return ::testing::AssertionFailure() << box.size() << " rows";
+    for (size_t i = 0; i < x.size(); ++i)
+        if (!std::isfinite(box[i].first) || !std::isfinite(box[i].second) ||
+            mpq_class(box[i].first) > x[i] || x[i] > mpq_class(box[i].second))
+            return ::testing::AssertionFailure()
+                   << "component " << i << " [" << box[i].first << ", " << box[i].second
+                   << "] misses " << x[i].get_d();
+    return ::testing::AssertionSuccess();
+}
+
+// A random integer system, diagonally dominant.
+void integer_system(std::mt19937_64 &rng, int n, std::vector<double> &a, std::vector<double> &b) {
+    a.assign((size_t)n * n, 0.0);
+    b.assign(n, 0.0);
+    for (int i = 0; i < n; ++i) {
+        b[i] = (double)((int)(rng() % 41) - 20);
+        for (int j = 0; j < n; ++j) a[i * n + j] = (double)((int)(rng() % 11) - 5);
+        a[i * n + i] += 16;
+    }
+}
+
+// With every radius zero the interval solve gives the point enclosure.
+TEST(ToolInterval, ZeroRadiusGivesThePointEnclosure) {
+    std::mt19937_64 rng(0x5eed0200);
+    for (int rep = 0; rep < 4; ++rep) {
+        const int n = 2 + rep;
+        std::vector<double> a, b;
+        integer_system(rng, n, a, b);
+        const std::string fa = mtx("za.mtx", n, n, a).string(),
+                          fb = mtx("zb.mtx", n, 1, b).string(),
+                          zero = mtx("zr.mtx", n, n, std::vector<double>(n * n, 0.0)).string();
+        for (const char *mode : {"0", "1"}) {
+            const run_result point = run({"solve", fa, fb, "--mode", mode});
+            ASSERT_EQ(point.status, 0) << point.err;
+            for (const auto &extra : std::vector<std::vector<std::string>>{
+                     {"--radius", zero}, {"--rel-radius", "0"}}) {
+                std::vector<std::string> args = {"solve", fa, fb, "--mode", mode};
+                args.insert(args.end(), extra.begin(), extra.end());
+                const run_result r = run(args);
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_EQ(enclosures(r.out), enclosures(point.out)) << r.out << point.out;
+                EXPECT_NE(r.out.find("every system"), std::string::npos);
+            }
+        }
+    }
+}
+
+// Widened data: the enclosure contains the exact solution of every corner
+// system of the data intervals (exact rational solves).  The radii 0.1 and
+// the relative radius 0.01 are inexact, so the ends must be rounded outward.
+TEST(ToolInterval, EnclosureContainsEveryCornerSolution) {
+    std::mt19937_64 rng(0x5eed0201);
+    const double radii[] = {0, 0.0625, 0.1, 0.03};
+    for (int rep = 0; rep < 4; ++rep) {
+        const int n = 2 + rep % 2;
+        const bool relative = rep >= 2;
+        std::vector<double> a, b, ra(n * n), rb(n);
+        integer_system(rng, n, a, b);
+        for (double &r : ra) r = radii[rng() % 4];
+        for (double &r : rb) r = radii[rng() % 4];
+        std::vector<std::string> args = {"solve", mtx("ca.mtx", n, n, a).string(),
+                                         mtx("cb.mtx", n, 1, b).string(), "--rhs-radius",
+                                         mtx("crb.mtx", n, 1, rb).string()};
+        if (relative) {
+            args.insert(args.end(), {"--rel-radius", "0.01"});
+        } else {
+            args.insert(args.end(), {"--radius", mtx("cra.mtx", n, n, ra).string()});
+        }
+        for (const char *mode : {"0", "1"}) {
+            std::vector<std::string> with_mode = args;
+            with_mode.insert(with_mode.end(), {"--mode", mode});
+            const run_result r = run(with_mode);
+            ASSERT_EQ(r.status, 0) << r.err;
+            ASSERT_NE(r.out.find("status 0"), std::string::npos) << r.out;
+            const auto box = enclosures(r.out);
+            for (int corner = 0; corner < 1 << (n * n + n); ++corner) {
+                std::vector<mpq_class> qa(n * n), qb(n);
+                for (int k = 0; k < n * n + n; ++k) {
+                    const bool up = corner >> k & 1;
+                    const mpq_class v = k < n * n ? mpq_class(a[k]) : mpq_class(b[k - n * n]);
+                    const mpq_class rad = k >= n * n  ? mpq_class(rb[k - n * n])
+                                          : relative ? mpq_class(0.01) * abs(mpq_class(a[k]))
+                                                     : mpq_class(ra[k]);
+                    (k < n * n ? qa[k] : qb[k - n * n]) = up ? mpq_class(v + rad)
+                                                             : mpq_class(v - rad);
+                }
+                ASSERT_TRUE(encloses(box, exact_solve(n, qa, qb)))
+                    << "mode " << mode << " corner " << corner << "\n" << r.out;
+            }
+        }
+    }
+}
+
+// Least squares of a consistent overdetermined system and the minimum-norm
+// solution x = A^T y of an underdetermined one: both exact integer vectors.
+TEST(ToolLstsq, EnclosuresContainTheKnownSolution) {
+    std::mt19937_64 rng(0x5eed0202);
+    for (int rep = 0; rep < 6; ++rep) {
+        const bool under = rep % 2;
+        const int m = under ? 2 + rep / 2 : 4 + rep, n = under ? m + 2 : 2 + rep / 2;
+        std::vector<double> a(m * n), b(m, 0.0), x(n, 0.0);
+        for (double &v : a) v = (double)((int)(rng() % 19) - 9);
+        if (under) {
+            std::vector<double> y(m);
+            for (double &v : y) v = (double)((int)(rng() % 7) - 3);
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < m; ++i) x[j] += a[i * n + j] * y[i];
+        } else {
+            for (double &v : x) v = (double)((int)(rng() % 21) - 10);
+        }
+        for (int i = 0; i < m; ++i)
+            for (int j = 0; j < n; ++j) b[i] += a[i * n + j] * x[j];
+        const std::string fa = mtx("la.mtx", m, n, a).string(),
+                          fb = mtx("lb.mtx", m, 1, b).string();
+        std::vector<mpq_class> want(x.begin(), x.end());
+        for (const char *mode : {"0", "1", "2"})
+            for (const char *alpha : {"0", "0.5"}) {
+                const run_result r = run({"lstsq", fa, fb, "--mode", mode, "--alpha", alpha});
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_NE(r.out.find("status 0"), std::string::npos) << r.out;
+                EXPECT_NE(r.out.find(under ? "minimum norm" : "least squares"), std::string::npos);
+                EXPECT_TRUE(encloses(enclosures(r.out), want)) << "mode " << mode << "\n" << r.out;
+            }
+    }
+}
+
+// The lower bound printed by spd, or NaN when the output has none.
+double spd_lower(const run_result &r) {
+    const std::string key = "smallest eigenvalue: ";
+    const size_t at = r.out.find(key);
+    return at == std::string::npos ? NAN : std::strtod(r.out.c_str() + at + key.size(), nullptr);
+}
+
+TEST(ToolSpd, ProvesTheIdentityAndNeverAnIndefiniteMatrix) {
+    // The identity as a symmetric coordinate file listing the diagonal only.
+    const fs::path eye = write_file("eye.mtx",
+                                    "%%MatrixMarket matrix coordinate integer symmetric\n"
+                                    "3 3 3\n1 1 1\n2 2 1\n3 3 1\n");
+    for (const char *mode : {"0", "1"}) {
+        const run_result r = run({"spd", eye.string(), "--mode", mode});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("status 0"), std::string::npos) << r.out;
+        const double lower = spd_lower(r);
+        EXPECT_TRUE(lower > 0 && lower <= 1) << r.out;
+    }
+    // Indefinite: eigenvalues 3 and -1; F(40), F(41), F(42) with determinant
+    // -1 (plain Cholesky factors it); a negative diagonal entry.
+    const std::vector<std::vector<double>> indefinite = {
+        {1, 2, 2, 1}, {102334155, 165580141, 165580141, 267914296}, {2, 0, 0, -1e-300}};
+    for (const auto &a : indefinite)
+        for (const char *mode : {"0", "1"}) {
+            const run_result r = run({"spd", mtx("ind.mtx", 2, 2, a).string(), "--mode", mode});
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.out.find("status 1"), std::string::npos) << r.out;
+            EXPECT_FALSE(spd_lower(r) > 0) << r.out;
+        }
+    // The caller's factor: A = 4 I, shift 1, L = sqrt(3) I; with shift 0
+    // nothing is proven.
+    const std::string four = mtx("four.mtx", 2, 2, {4, 0, 0, 4}).string(),
+                      l = mtx("l.mtx", 2, 2, {std::sqrt(3.0), 0, 0, std::sqrt(3.0)}).string();
+    run_result r = run({"spd", four, "--factor", l, "--shift", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(spd_lower(r) > 0.99 && spd_lower(r) <= 4) << r.out;
+    EXPECT_NE(r.out.find("path: the factor"), std::string::npos) << r.out;
+    r = run({"spd", four, "--factor", l, "--shift", "0"});
+    EXPECT_NE(r.out.find("status 1"), std::string::npos) << r.out;
+    r = run({"spd", mtx("neg.mtx", 2, 2, {2, 0, 0, -1}).string()});
+    EXPECT_NE(r.out.find("A is not positive definite: its diagonal entry (2, 2)"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST(ToolLinear, BadOptionsAndFilesAreRejected) {
+    const std::string a = mtx("ba.mtx", 2, 2, {2, 1, 1, 3}).string(),
+                      ns = mtx("bns.mtx", 2, 2, {2, 1, 0.5, 3}).string(),
+                      wide = mtx("bw.mtx", 2, 3, {1, 2, 3, 4, 5, 6}).string(),
+                      neg = mtx("bn.mtx", 2, 2, {0, 0.5, 0, -0.25}).string(),
+                      b3 = mtx("b3.mtx", 3, 1, {1, 2, 3}).string(),
+                      bad = write_file("bbad.mtx", "%%MatrixMarket matrix array real general\n"
+                                                   "2 2\n0\n0\n0.1x\n0\n")
+                                .string();
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+        {{"solve", a, "--radius", neg}, {"entry (2, 2) is -0.25", "nonnegative"}},
+        {{"solve", a, "--radius", wide}, {"the radii are 2 x 3"}},
+        {{"solve", a, "--radius", bad}, {"bbad.mtx:5:"}},
+        {{"solve", a, "--rhs-radius", a}, {"the radii are 2 x 2"}},
+        {{"solve", a, "--rel-radius", "-1"}, {"negative"}},
+        {{"solve", a, "--rel-radius", "inf"}, {"not a finite number"}},
+        {{"solve", a, "--rel-radius"}, {"needs a number"}},
+        {{"solve", a, "--rel-radius", "0.1", "--mode", "2"}, {"mode 0 or 1"}},
+        {{"solve", a, "--rel-radius", "0.1", "--radius", a}, {"choose one"}},
+        {{"solve", a, "--rel-radius", "1e308"}, {"beyond the range of doubles"}},
+        {{"spd", ns}, {"not symmetric", "(2, 1) is 0.5", "(1, 2) is 1"}},
+        {{"spd", wide}, {"not square"}},
+        {{"spd", a, "--mode", "2"}, {"bad mode '2'"}},
+        {{"spd", a, "--factor", a}, {"go together"}},
+        {{"spd", a, "--shift", "1"}, {"go together"}},
+        {{"spd", a, "--factor", wide, "--shift", "1"}, {"the factor is 2 x 3"}},
+        {{"spd", bad}, {"bbad.mtx:5:"}},
+        {{"lstsq", wide, "--alpha", "3"}, {"power of two"}},
+        {{"lstsq", wide, "--alpha", "-0.5"}, {"power of two"}},
+        {{"lstsq", wide, "--mode", "3"}, {"bad mode '3'"}},
+        {{"lstsq", wide, b3}, {"3 rows, but the matrix has 2"}},
+        {{"lstsq", bad}, {"bbad.mtx:5:"}},
+        {{"lstsq"}, {"missing the matrix file"}},
+    };
+    for (const auto &[args, needles] : cases)
+        EXPECT_TRUE(rejected(run(args), needles)) << args[0] << " " << args.back();
+}
+
+// The new demo sections print what they claim: the verified results are
+// checked here against values known exactly.
+TEST(ToolDemo, SpdIntervalAndLstsqSectionsHoldTheirClaims) {
+    // The text after `label` on its first line at or after `from`.
+    auto field = [](const std::string &out, const std::string &label, size_t from) {
+        const size_t p = out.find(label, from);
+        if (p == std::string::npos) return std::string();
+        const size_t b = out.find_first_not_of(' ', p + label.size());
+        return out.substr(b, out.find('\n', b) - b);
+    };
+    run_result r = run({"demo", "spd"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t second = r.out.find("\n2. "), third = r.out.find("\n3. ");
+    ASSERT_TRUE(second != std::string::npos && third != std::string::npos) << r.out;
+    // Determinants by Cassini's identity: -1 (indefinite), then +1 twice.
+    EXPECT_EQ(field(r.out, "determinant", 0).substr(0, 3), "-1 ") << r.out;
+    EXPECT_EQ(field(r.out, "determinant", second).substr(0, 2), "1 ") << r.out;
+    EXPECT_EQ(field(r.out, "plain Cholesky", 0).substr(0, 8), "succeeds");
+    EXPECT_EQ(field(r.out, "norva_spd", 0).substr(0, 8), "status 1");
+    EXPECT_EQ(field(r.out, "plain Cholesky", second).substr(0, 11), "breaks down");
+    // Example 3, [34 55; 55 89]: the bound l is below the smallest eigenvalue
+    // exactly when A - l I is positive semidefinite.
+    const std::string key = "smallest eigenvalue >= ";
+    const size_t at = r.out.find(key, third);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const mpq_class l(std::strtod(r.out.c_str() + at + key.size(), nullptr));
+    EXPECT_TRUE(l > 0 && 34 - l >= 0 && (34 - l) * (89 - l) - 3025 >= 0) << l.get_d();
+
+    // The nominal system [4 3.5; 3 2.75] x = [1; 2] has x = (-8.5, 10).
+    r = run({"demo", "interval"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("64 solved and proven one by one, 64 inside"), std::string::npos) << r.out;
+    std::vector<double> bounds;
+    for (size_t p = r.out.find("in ["); p != std::string::npos; p = r.out.find("in [", p + 1)) {
+        char *end;
+        bounds.push_back(std::strtod(r.out.c_str() + p + 4, &end));
+        bounds.push_back(std::strtod(end + 1, nullptr));
+    }
+    ASSERT_EQ(bounds.size(), 8u) << r.out;  // nominal and interval, x_1 and x_2
+    for (int k = 0; k < 4; ++k) {
+        const double x = k % 2 ? 10 : -8.5;
+        EXPECT_TRUE(bounds[2 * k] <= x && x <= bounds[2 * k + 1]) << k << "\n" << r.out;
+    }
+    EXPECT_LT(bounds[4], bounds[0] - 1);  // the data's uncertainty shows
+
+    // The fit's true coefficients are (3, -2, 0.5).
+    r = run({"demo", "lstsq"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("status 0: proven, each bound contains"), std::string::npos) << r.out;
+    const double want[3] = {3, -2, 0.5};
+    for (int j = 0; j < 3; ++j) {
+        const std::string c = "c" + std::to_string(j) + " in [";
+        const size_t p = r.out.find(c);
+        ASSERT_NE(p, std::string::npos) << r.out;
+        char *end;
+        const double lo = std::strtod(r.out.c_str() + p + c.size(), &end);
+        EXPECT_TRUE(lo <= want[j] && want[j] <= std::strtod(end + 1, nullptr)) << c;
+    }
+    const size_t p = r.out.find("c0 = ");
+    ASSERT_NE(p, std::string::npos);
+    EXPECT_GT(std::fabs(std::strtod(r.out.c_str() + p + 5, nullptr) - 3), 1);
 }
 
 }  // namespace
