@@ -8,61 +8,23 @@
 //   - n = 400: arb_mat_solve at 53 bits against mode 1 (goal: at least 20 x
 //     faster), with the median relative width of the enclosures of both.
 //
-//   bench_solve [--benchmark_filter=...]
-#include <arb_mat.h>
-#include <benchmark/benchmark.h>
-#include <cblas.h>
+//   bench_solve [--threads=N] [--benchmark_filter=...]
 #include <lapacke.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench_arb.h"
+#include "bench_util.h"
 #include "norva.h"
 
 namespace {
 
-void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
-               const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
-    cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A,
-                (int)lda, B, (int)ldb, 0.0, C, (int)ldc);
-}
-
-struct sys {
-    int n, nrhs;
-    std::vector<double> a, b;
-};
-
-const sys &system_of(int n, int nrhs) {
-    static std::map<std::pair<int, int>, sys> cache;
-    const auto key = std::make_pair(n, nrhs);
-    auto it = cache.find(key);
-    if (it != cache.end()) return it->second;
-    std::mt19937_64 g(7 + (uint64_t)n);
-    std::uniform_real_distribution<double> u(-1, 1);
-    sys s{n, nrhs, std::vector<double>((size_t)n * n), std::vector<double>((size_t)n * nrhs)};
-    for (auto &x : s.a) x = u(g);
-    for (auto &x : s.b) x = u(g);
-    return cache.emplace(key, std::move(s)).first->second;
-}
-
-std::map<std::string, double> seconds;  // real time per iteration
-std::map<std::string, double> widths;    // median relative width
-std::map<std::string, int> statuses;
-
-double median_relative_width(const std::vector<double> &lo, const std::vector<double> &hi) {
-    std::vector<double> w;
-    for (size_t i = 0; i < lo.size(); ++i) {
-        const double mid = 0.5 * (lo[i] + hi[i]);
-        w.push_back((hi[i] - lo[i]) / std::fabs(mid));
-    }
-    std::nth_element(w.begin(), w.begin() + (long)w.size() / 2, w.end());
-    return w[w.size() / 2];
-}
+using bench::median_relative_width;
+using bench::system_of;
+using bench::sys;
+using bench::widths;
 
 void BM_dgesv(benchmark::State &st) {
     const sys &s = system_of((int)st.range(0), (int)st.range(1));
@@ -80,12 +42,12 @@ void solve_case(benchmark::State &st, int mode, bool blas, const char *tag) {
     int status = -1;
     for (auto _ : st)
         status = norva_solve_many(s.n, s.nrhs, s.a.data(), s.n, s.b.data(), s.nrhs, nullptr, 0,
-                                  lo.data(), hi.data(), s.nrhs, mode, blas ? blas_gemm : nullptr,
-                                  nullptr);
+                                  lo.data(), hi.data(), s.nrhs, mode,
+                                  blas ? bench::blas_gemm : nullptr, nullptr);
     st.counters["status"] = status;
     const std::string key = std::string(tag) + "/" + std::to_string(s.n) + "/";
-    statuses[key] = status;
-    if (status == 0) widths[key] = median_relative_width(lo, hi);
+    bench::statuses()[key] = status;
+    if (status == 0) widths()[key] = median_relative_width(lo, hi);
 }
 
 void BM_mode0(benchmark::State &st) { solve_case(st, 0, false, "BM_mode0"); }
@@ -100,26 +62,15 @@ void BM_arb(benchmark::State &st) {
     arb_mat_init(A, s.n, s.n);
     arb_mat_init(B, s.n, s.nrhs);
     arb_mat_init(X, s.n, s.nrhs);
-    for (int i = 0; i < s.n; ++i)
-        for (int j = 0; j < s.n; ++j) arb_set_d(arb_mat_entry(A, i, j), s.a[(size_t)i * s.n + j]);
-    for (int i = 0; i < s.n; ++i)
-        for (int k = 0; k < s.nrhs; ++k) arb_set_d(arb_mat_entry(B, i, k), s.b[(size_t)i * s.nrhs + k]);
+    bench::arb_mat_set_doubles(A, s.a.data());
+    bench::arb_mat_set_doubles(B, s.b.data());
     int ok = 0;
     for (auto _ : st) ok = arb_mat_solve(X, A, B, 53);
     st.counters["proved"] = ok;
     if (ok) {
         std::vector<double> lo, hi;
-        arf_t t;
-        arf_init(t);
-        for (int i = 0; i < s.n; ++i)
-            for (int k = 0; k < s.nrhs; ++k) {
-                arb_get_lbound_arf(t, arb_mat_entry(X, i, k), 64);
-                lo.push_back(arf_get_d(t, ARF_RND_DOWN));
-                arb_get_ubound_arf(t, arb_mat_entry(X, i, k), 64);
-                hi.push_back(arf_get_d(t, ARF_RND_UP));
-            }
-        arf_clear(t);
-        widths["BM_arb/400/"] = median_relative_width(lo, hi);
+        bench::arb_mat_bounds(X, lo, hi);
+        widths()["BM_arb/400/"] = median_relative_width(lo, hi);
     }
     arb_mat_clear(A);
     arb_mat_clear(B);
@@ -138,37 +89,15 @@ CASE(BM_mode1_blas, 1000, 100)->Iterations(2);
 CASE(BM_mode1_blas, 400, 1);
 CASE(BM_arb, 400, 1)->Iterations(1);
 
-class recording_reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs)
-            if (r.run_type == Run::RT_Iteration) seconds[r.benchmark_name()] = r.GetAdjustedRealTime() / 1e3;
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-double find(const std::string &prefix) {
-    for (const auto &[k, v] : seconds)
-        if (k.rfind(prefix, 0) == 0) return v;
-    return 0;
-}
-
-double width_of(const std::string &prefix) {
-    for (const auto &[k, v] : widths)
-        if (k.rfind(prefix, 0) == 0) return v;
-    return NAN;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    recording_reporter rep;
-    benchmark::RunSpecifiedBenchmarks(&rep);
-    const double g = find("BM_dgesv/1000/1/"), g100 = find("BM_dgesv/1000/100/");
+    bench::run(argc, argv, 1);
+    const double g = bench::median_time("BM_dgesv/1000/1/"),
+                 g100 = bench::median_time("BM_dgesv/1000/100/");
     std::printf("\nSummary (wall-clock time, same systems)\n");
     auto ratio = [&](const char *name, const char *what, const char *goal) {
-        const double t = find(name);
+        const double t = bench::median_time(name);
         if (g > 0 && t > 0) std::printf("  n=1000: %-34s %7.1f x dgesv  %s\n", what, t / g, goal);
     };
     ratio("BM_mode1_blas/1000/1/", "mode 1, cblas_dgemm callback", "(goal <= 10)");
@@ -176,15 +105,17 @@ int main(int argc, char **argv) {
     ratio("BM_mode0/1000/1/", "mode 0, built-in product", "(goal <= 60)");
     ratio("BM_mode0_blas/1000/1/", "mode 0, cblas_dgemm callback", "");
     ratio("BM_mode2_blas/1000/1/", "mode 2, cblas_dgemm callback", "");
-    const double m100 = find("BM_mode1_blas/1000/100/");
+    const double m100 = bench::median_time("BM_mode1_blas/1000/100/");
     if (m100 > 0 && g100 > 0)
         std::printf("  n=1000, 100 right-hand sides, mode 1 + cblas: %.2f ms per right-hand side "
                     "(%.1f x dgesv with the same 100)\n",
                     m100 / 100 * 1e3, m100 / g100);
-    const double arb = find("BM_arb/400/1/"), m400 = find("BM_mode1_blas/400/1/");
+    const double arb = bench::median_time("BM_arb/400/1/"),
+                 m400 = bench::median_time("BM_mode1_blas/400/1/");
     if (arb > 0 && m400 > 0)
         std::printf("  n=400: mode 1 + cblas is %.1f x faster than arb_mat_solve (goal >= 20); "
                     "median relative width %.3g (norva) vs %.3g (Arb)\n",
-                    arb / m400, width_of("BM_mode1_blas/400/"), width_of("BM_arb/400/"));
+                    arb / m400, bench::width_of("BM_mode1_blas/400/"),
+                    bench::width_of("BM_arb/400/"));
     return 0;
 }
