@@ -433,7 +433,7 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
     for (const auto &args : std::vector<std::vector<std::string>>{{"--help"}, {"help"}}) {
         r = run(args);
         EXPECT_EQ(r.status, 0);
-        for (const char *cmd : {"version", "sum", "demo", "help"})
+        for (const char *cmd : {"version", "sum", "solve", "spd", "lstsq", "demo", "help"})
             EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
     }
     // The help of sum documents the input format and the modes.
@@ -442,6 +442,16 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
         EXPECT_EQ(r.status, 0);
         for (const char *s : {"'#'", "nearest", "0.1", "1e400", "--float"})
             EXPECT_NE(r.out.find(s), std::string::npos) << s;
+    }
+    // The helps of the linear-algebra commands name their options.
+    const std::vector<std::pair<std::string, std::vector<const char *>>> helps = {
+        {"solve", {"--radius", "--rel-radius", "--rhs-radius", "mode 0 or 1"}},
+        {"spd", {"--factor", "--shift", "exactly symmetric"}},
+        {"lstsq", {"--alpha", "minimum 2-norm", "power of two"}}};
+    for (const auto &[cmd, words] : helps) {
+        r = run({"help", cmd});
+        EXPECT_EQ(r.status, 0);
+        for (const char *w : words) EXPECT_NE(r.out.find(w), std::string::npos) << cmd << " " << w;
     }
     EXPECT_TRUE(rejected(run({"frobnicate"}), {"frobnicate"}));
     EXPECT_TRUE(rejected(run({}), {"Usage"}));
