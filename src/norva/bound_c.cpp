@@ -11,6 +11,7 @@
 #include "norva/fenv_guard.h"
 #include "norva/finite.h"
 #include "norva/partition.h"
+#include "norva/rigorous.h"
 #include "norva/scratch.h"
 #include "norva/solve.h"
 #include "norva/steps.h"
@@ -23,21 +24,11 @@ namespace {
 
 constexpr uint64_t region_threshold = 64;
 
-// n as a double, rounded upward when the conversion is inexact (n >= 2^53).
-double count_up(uint64_t n) {
-    double d = (double)n;
-    if (d < 0x1p64 && (uint64_t)d < n) d = up(d);
-    return d;
-}
-
 // True when a non-zero entry of the rows x cols matrix is below realmin in
 // magnitude (a subnormal).
-bool has_subnormal(const double *m, uint64_t rows, uint64_t cols, uint64_t ld) {
+bool any_subnormal(const double *m, uint64_t rows, uint64_t cols, uint64_t ld) {
     for (uint64_t i = 0; i < rows; ++i)
-        for (uint64_t j = 0; j < cols; ++j) {
-            const double v = m[i * ld + j];
-            if (v != 0.0 && std::fabs(v) < realmin) return true;
-        }
+        if (has_subnormal(m + i * ld, cols)) return true;
     return false;
 }
 
@@ -69,7 +60,7 @@ int32_t bound_exact(uint64_t n, const double *a, uint64_t lda, double *R, double
 
 int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W, int32_t mode,
                 norva_gemm_fn gemm, void *ctx) {
-    if (mode != 1 || has_subnormal(R, n, n, n) || has_subnormal(a, n, n, lda))
+    if (mode != 1 || has_subnormal(R, n * n) || any_subnormal(a, n, n, lda))
         return bound_exact(n, a, lda, R, W, gemm, ctx);
 
     freer<3> scope;
@@ -86,12 +77,8 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
     product(n, n, n, R, n, a, lda, W, n, ctx);     // W = fl(R A)
     product(n, n, n, absR, n, absA, n, M, n, ctx);  // M = fl(|R| |A|)
 
-    const double g_n = gamma_n(n);
-    if (!(g_n < 0.5)) return -1;
-    const double g_n1 = gamma_n(n + 1);
-    const double F = up(g_n1 / (1.0 - g_n));
-    const double G = up(2.0 * count_up(n) * realmin);
-    const double H = up(2.0 * count_up(n + 1) * realmin);
+    fast_consts c;
+    if (!fast_constants(n, &c)) return -1;
 
     // Region `classical`: W_ij = up(H + up(t + up(F up(G + m)))) with
     // t = |o| off the diagonal and up(|1 - o|) on it.
@@ -106,7 +93,7 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
                 const double o = W[i * n + j], m = M[i * n + j];
                 if (!finite(std::fabs(o)) || !finite(std::fabs(m))) bad = true;
                 const double t = i == j ? up(std::fabs(1.0 - o)) : std::fabs(o);
-                W[i * n + j] = up(H + up(t + up(F * up(G + m))));
+                W[i * n + j] = fast_entry(c, t, m);
             }
         if (bad) verdict_set(&failed, 1u);
 #pragma omp barrier

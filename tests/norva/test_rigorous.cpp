@@ -17,11 +17,6 @@
 
 #include "norva/rigorous.h"
 #include "norva/spd.h"
-
-#ifdef NORVA_TEST_OPENBLAS
-#include <cblas.h>  // before support/callbacks.h, for blas_gemm
-#endif
-
 #include "support/alloc_sweep.h"
 #include "support/callbacks.h"
 #include "support/oracle.h"

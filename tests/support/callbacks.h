@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+#ifdef NORVA_TEST_OPENBLAS
+#include <cblas.h>
+#endif
+
 namespace testsupport {
 
 // C = A B with every entry summed in the reverse order of the inner index,
@@ -26,7 +30,7 @@ inline void reverse_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
 
 #ifdef NORVA_TEST_OPENBLAS
 // OpenBLAS's cblas_dgemm as the callback (programs registered with
-// norva_test_openblas, which include cblas.h before this header).
+// norva_test_openblas).
 inline void blas_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                       const double *B, uint64_t ldb, double *C, uint64_t ldc, void *) {
     cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, (int)m, (int)n, (int)k, 1.0, A, (int)lda,
