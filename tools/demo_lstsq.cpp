@@ -80,8 +80,9 @@ void demo_lstsq() {
     demo_why("The columns 1, t, t^2 are nearly parallel for t near 10000: the condition "
              "number of A is large, and A^T A squares it beyond double precision, so the "
              "normal equations lose every digit of c0 without a warning. The verified solver "
-             "never forms A^T A; it proves its bounds on the augmented system [alpha I, A; "
-             "A^T, 0], whose condition is about that of A.");
+             "does not solve with A^T A (it uses it only to choose a scaling alpha); it "
+             "proves its bounds on the augmented system [alpha I, A; A^T, 0], whose "
+             "condition is about that of A.");
 }
 
 }  // namespace tool

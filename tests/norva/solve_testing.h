@@ -63,15 +63,22 @@ struct result {
     }
 };
 
+// Bounds of an n x nrhs result with leading dimension ldx, every entry the
+// sentinel.
+inline result blank_result(uint64_t n, uint64_t nrhs, uint64_t ldx) {
+    result res;
+    res.n = n;
+    res.nrhs = nrhs;
+    res.ldx = ldx;
+    res.lo.assign(n * ldx, sentinel);
+    res.hi.assign(n * ldx, sentinel);
+    return res;
+}
+
 inline result run(const dense_system &s, int32_t mode, norva_gemm_fn gemm = nullptr,
                   void *ctx = nullptr, const double *r = nullptr, uint64_t ldr = 0,
                   uint64_t pad_x = 1) {
-    result res;
-    res.n = s.n;
-    res.nrhs = s.nrhs;
-    res.ldx = s.nrhs + pad_x;
-    res.lo.assign(s.n * res.ldx, sentinel);
-    res.hi.assign(s.n * res.ldx, sentinel);
+    result res = blank_result(s.n, s.nrhs, s.nrhs + pad_x);
     res.status = norva_solve_many(s.n, s.nrhs, s.a.data(), s.lda, s.b.data(), s.ldb, r, ldr,
                                   res.lo.data(), res.hi.data(), res.ldx, mode, gemm, ctx);
     return res;

@@ -43,11 +43,8 @@ struct export_case {
 template <class Ref>
 ::testing::AssertionResult bounds_sound(const Ref &ref, uint64_t n, uint64_t nrhs,
                                         const double *out, int32_t status) {
-    result r;
+    result r = blank_result(n, nrhs, nrhs);
     r.status = status;
-    r.n = n;
-    r.nrhs = nrhs;
-    r.ldx = nrhs;
     r.lo.assign(out, out + n * nrhs);
     r.hi.assign(out + n * nrhs, out + 2 * n * nrhs);
     return sound(r, ref);

@@ -91,12 +91,7 @@ interval_system widen(const dense_system &s, double rel, rng &g) {
 }
 
 result run_interval(const interval_system &iv, int32_t mode, norva_gemm_fn gemm = nullptr) {
-    result res;
-    res.n = iv.n;
-    res.nrhs = iv.nrhs;
-    res.ldx = iv.nrhs;
-    res.lo.assign(iv.n * iv.nrhs, sentinel);
-    res.hi.assign(iv.n * iv.nrhs, sentinel);
+    result res = blank_result(iv.n, iv.nrhs, iv.nrhs);
     res.status = norva_solve_interval(iv.n, iv.nrhs, iv.alo.data(), iv.ahi.data(), iv.n,
                                       iv.blo.data(), iv.bhi.data(), iv.nrhs, nullptr, 0,
                                       res.lo.data(), res.hi.data(), res.ldx, mode, gemm, nullptr);

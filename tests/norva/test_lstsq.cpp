@@ -88,12 +88,7 @@ private:
 };
 
 result run_lstsq(const ls_problem &p, double alpha, int32_t mode, norva_gemm_fn gemm) {
-    result res;
-    res.n = p.n;
-    res.nrhs = p.nrhs;
-    res.ldx = p.nrhs + 1;
-    res.lo.assign(p.n * res.ldx, sentinel);
-    res.hi.assign(p.n * res.ldx, sentinel);
+    result res = blank_result(p.n, p.nrhs, p.nrhs + 1);
     res.status = norva_lstsq(p.m, p.n, p.nrhs, p.a.data(), p.n, p.b.data(), p.nrhs, alpha, nullptr,
                              0, res.lo.data(), res.hi.data(), res.ldx, mode, gemm, nullptr);
     return res;

@@ -285,12 +285,7 @@ TEST(SolveCallerInverse, GoodPoorZeroAndNonFinite) {
 // [-inf, +inf].
 void sweep(const dense_system &s, int32_t mode, const double *r, uint64_t ldr, bool radii) {
     mp_solution ref(s);
-    result out;
-    out.n = s.n;
-    out.nrhs = s.nrhs;
-    out.ldx = s.nrhs;
-    out.lo.assign(s.n * s.nrhs, sentinel);
-    out.hi.assign(s.n * s.nrhs, sentinel);
+    result out = blank_result(s.n, s.nrhs, s.nrhs);
     std::vector<double> ra(s.n * s.n, 0.0), rb(s.n * s.nrhs, 0.0);
     auto call = [&] {
         if (radii)
@@ -354,12 +349,7 @@ TEST(SolveEnvironment, CallerRoundingModeAndFlagsAreIrrelevantAndKept) {
         const result want = run(s, mode);
         ASSERT_EQ(want.status, 0);
         for (int rm : modes) {
-            result got;
-            got.n = s.n;
-            got.nrhs = s.nrhs;
-            got.ldx = s.nrhs + 1;
-            got.lo.assign(s.n * got.ldx, sentinel);
-            got.hi.assign(s.n * got.ldx, sentinel);
+            result got = blank_result(s.n, s.nrhs, s.nrhs + 1);
             std::fesetround(rm);
             std::feclearexcept(FE_ALL_EXCEPT);
             got.status = norva_solve_many(s.n, s.nrhs, s.a.data(), s.lda, s.b.data(), s.ldb, nullptr,
