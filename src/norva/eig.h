@@ -1,0 +1,25 @@
+// Internal interface of the symmetric eigenvalue enclosure: the cyclic
+// Jacobi method that supplies approximate eigenpairs when the caller brings
+// none.  Matrices are row-major.
+#ifndef NORVA_EIG_H
+#define NORVA_EIG_H
+
+#include <cstdint>
+
+namespace norva {
+
+// Cyclic Jacobi method on a copy W of the symmetric A (n x n, lda): V
+// (packed n x n, column j the eigenvector of d[j]) starts as the identity;
+// at most 60 sweeps, each preceded by the test total 2^-106 >= off on the
+// plain row-order sums of squares of all entries of W and of its
+// off-diagonal ones; a sweep rotates the pairs (p, q), p < q, row by row,
+// skipping W_pq = 0.  On convergence d[i] = W_ii.  Every rotation applies the
+// same separately rounded operations to every entry as the plain
+// column-then-row loop, so the bits are fixed.  Returns 0, or -1 when the
+// test fails before each of the 60 sweeps or the copy cannot be allocated
+// (V and d are then unspecified).
+int jacobi(uint64_t n, const double *A, uint64_t lda, double *V, double *d);
+
+}  // namespace norva
+
+#endif
