@@ -1,5 +1,5 @@
-// The contracts shared by the interval, positive-definiteness and
-// least-squares exports, one table for the three: invalid arguments return
+// The contracts shared by the interval, positive-definiteness,
+// least-squares and eigenvalue exports, one table for the four: invalid arguments return
 // -1 with nothing written and the caller's environment untouched; every
 // allocation failing in turn gives status 1 with the trivial result (or a
 // sound result through a fallback) and no leak; the caller's rounding mode
@@ -16,6 +16,7 @@
 #include <limits>
 #include <vector>
 
+#include "eig_testing.h"
 #include "norva.h"
 #include "solve_testing.h"
 #include "support/alloc_sweep.h"
@@ -122,12 +123,39 @@ export_case spd_case(uint64_t n, uint64_t seed) {
             }};
 }
 
+// H diag(d) H / n with integer d (n a power of two): the spectrum is d.
+export_case eig_case(uint64_t n, uint64_t seed) {
+    rng g(seed);
+    auto d = std::make_shared<std::vector<double>>(n);
+    for (auto &v : *d) v = (double)g.range(-50, 50);
+    auto a = std::make_shared<std::vector<double>>(eigtest::hadamard_similar(*d));
+    std::sort(d->begin(), d->end());
+    return {"norva_eig_sym", 2 * n, {0, 1},
+            [=](double *out, int32_t mode, norva_gemm_fn gemm) {
+                return norva_eig_sym(n, a->data(), n, nullptr, 0, nullptr, out, out + n, mode,
+                                     gemm, nullptr);
+            },
+            [=](const double *out, int32_t status) -> ::testing::AssertionResult {
+                for (uint64_t i = 0; i < n; ++i) {
+                    const bool in = out[i] <= (*d)[i] && (*d)[i] <= out[n + i];
+                    const bool trivial = out[i] == -inf && out[n + i] == inf;
+                    if (status == 0 ? !in : !trivial)
+                        return ::testing::AssertionFailure() << "status " << status << ", eigenvalue "
+                                                             << i << " [" << out[i] << ", "
+                                                             << out[n + i] << "]";
+                }
+                return ::testing::AssertionSuccess();
+            }};
+}
+
 std::vector<export_case> small_cases() {
-    return {interval_case(6, 2, 1), lstsq_case(7, 4, 2), lstsq_case(3, 5, 3), spd_case(5, 4)};
+    return {interval_case(6, 2, 1), lstsq_case(7, 4, 2), lstsq_case(3, 5, 3), spd_case(5, 4),
+            eig_case(4, 9)};
 }
 // Orders of 64 and more: every parallel region runs on the whole team.
 std::vector<export_case> large_cases() {
-    return {interval_case(70, 2, 5), lstsq_case(90, 40, 6), lstsq_case(30, 70, 7), spd_case(100, 8)};
+    return {interval_case(70, 2, 5), lstsq_case(90, 40, 6), lstsq_case(30, 70, 7), spd_case(100, 8),
+            eig_case(64, 10)};
 }
 
 std::vector<double> run_case(const export_case &c, int32_t mode, norva_gemm_fn gemm = nullptr,
@@ -235,6 +263,27 @@ TEST(ExportContracts, InvalidArgumentsWriteNothing) {
         expect_rejected("spd bad a", pd(2, ab, nullptr, 0, 0));
         expect_rejected("spd bad factor", pd(2, sym, lb, 0.5, 0));
         expect_rejected("spd bad shift", pd(2, sym, sym, v, 1));
+    }
+
+    // Eigenvalues: zero order, mode 2, vectors without values or the
+    // reverse, asymmetric or non-finite entries of a, v or d.
+    const double dv[2] = {3, 5};
+    auto ev = [&](uint64_t n, const double *A, const double *V, const double *D, int32_t mode) {
+        return [=](double *out) {
+            return norva_eig_sym(n, A, 2, V, 2, D, out, out + 8, mode, nullptr, nullptr);
+        };
+    };
+    expect_rejected("eig n 0", ev(0, sym, nullptr, nullptr, 0));
+    for (int32_t mode : {2, -1})
+        expect_rejected("eig mode", ev(2, sym, nullptr, nullptr, mode));
+    expect_rejected("eig v without d", ev(2, sym, sym, nullptr, 0));
+    expect_rejected("eig d without v", ev(2, sym, nullptr, dv, 0));
+    expect_rejected("eig asymmetric", ev(2, asym, nullptr, nullptr, 1));
+    for (double v : bads) {
+        const double ab[4] = {4, v, v, 3}, db[2] = {3, v};
+        expect_rejected("eig bad a", ev(2, ab, nullptr, nullptr, 0));
+        expect_rejected("eig bad v", ev(2, sym, ab, dv, 0));
+        expect_rejected("eig bad d", ev(2, sym, sym, db, 1));
     }
 }
 
