@@ -119,9 +119,17 @@ NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, const doubl
                               const double *r, uint64_t ldr, double *x_lo, double *x_hi,
                               uint64_t ldx, int32_t mode, norva_gemm_fn gemm, void *ctx);
 
-/* Eigenvalues of the symmetric n x n matrix A (lda): lo[i] <= lambda_i <= hi[i]
- * for the eigenvalues in ascending order.  v (n x n, ldv) and d (n) are an
- * optional approximate eigen-decomposition to start from.  mode 0 or 1. */
+/* Eigenvalues of the symmetric n x n matrix A (lda): status 0 proves
+ * lo[i] <= lambda_i <= hi[i] for the n eigenvalues in ascending order,
+ * multiplicities counted (multiple and clustered eigenvalues included: no
+ * gap is needed).  v (n x n, ldv; eigenvectors as columns) and d (n values,
+ * any order) are an approximate eigen-decomposition to verify, both or
+ * neither; without them the library computes one by the Jacobi method.
+ * Status 1 (every bound [-inf, +inf]): the approximate vectors are too far
+ * from orthonormal, the Jacobi method did not converge, a bound would
+ * exceed the doubles, or scratch memory is missing.  -1 (nothing written):
+ * n is 0, mode is not 0 or 1, only one of v and d is given, or an entry of
+ * a, v or d is infinite or NaN or a is not exactly symmetric. */
 NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda, const double *v,
                                 uint64_t ldv, const double *d, double *lo, double *hi,
                                 int32_t mode, norva_gemm_fn gemm, void *ctx);
