@@ -79,7 +79,7 @@ int same_as_plain(uint64_t n, const vec &A) {
     return rr;
 }
 
-enum kind { dense, scaled, sparse, blocks, signed_zeros, huge, tiny, low };
+enum kind { dense, scaled, sparse, blocks, signed_zeros, coupled, huge, tiny, low };
 
 // A symmetric matrix of the kind; upper triangle drawn, mirrored.
 vec make(uint64_t n, kind k, std::mt19937_64 &g) {
@@ -93,6 +93,12 @@ vec make(uint64_t n, kind k, std::mt19937_64 &g) {
             if (k == scaled) x *= D[i] * D[j];
             if ((k == sparse || k == signed_zeros) && coin(g) != 0) x = 0;
             if (k == blocks && i / 5 != j / 5) x = 0;
+            // The last two rows couple at 1e-200 and 1e-306 to the rest
+            // and not to each other, with diagonal +-1e3: theta beyond
+            // 2^500, and beyond the largest double.
+            if (k == coupled && i != j && j >= n - 2) x *= j == n - 1 ? 1e-200 : 1e-306;
+            if (k == coupled && i != j && i >= n - 2) x *= i == n - 1 ? 1e-200 : 1e-306;
+            if (k == coupled && i == j && i >= n - 2) x = i == n - 1 ? 1e3 : -1e3;
             if (k == huge) x *= 1e200;
             if (k == tiny) x *= 1e-170;
             if (k == low) x *= 1e-160;  // squares subnormal: converged only at off = 0
@@ -106,7 +112,7 @@ TEST(Jacobi, BitsOfThePlainLoop) {
     std::mt19937_64 g(3);
     const int reps = testsupport::scaled(2);
     for (int rep = 0; rep < reps; ++rep)
-        for (kind k : {dense, scaled, sparse, blocks, signed_zeros, low})
+        for (kind k : {dense, scaled, sparse, blocks, signed_zeros, coupled, low})
             for (uint64_t n : {1, 2, 3, 4, 5, 7, 8, 9, 16, 17, 31, 33, 64, 70}) {
                 SCOPED_TRACE(::testing::Message() << "kind " << k << " n " << n);
                 EXPECT_EQ(same_as_plain(n, make(n, k, g)), 0);
