@@ -22,6 +22,7 @@ const section sections[] = {
     {"spd", "Proofs of positive definiteness", demo_spd},
     {"interval", "A system with measured coefficients", demo_interval},
     {"lstsq", "A verified polynomial fit", demo_lstsq},
+    {"eig", "Eigenvalues that a plain solver cannot tell apart", demo_eig},
 };
 
 void list_sections(std::FILE *out) {

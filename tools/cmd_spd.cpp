@@ -90,20 +90,10 @@ int cmd_spd(int argc, char **argv) {
 
     dense_matrix A, L;
     if (!load_matrix("spd", a_path, A)) return exit_error;
-    if (A.rows != A.cols)
-        return fail("spd", "%s: the matrix is %llu x %llu, not square", a_path.c_str(),
-                    (unsigned long long)A.rows, (unsigned long long)A.cols);
+    if (!require_symmetric("spd", a_path, A,
+                           "only an exactly symmetric matrix can be proven positive definite"))
+        return exit_error;
     const uint64_t n = A.rows;
-    for (uint64_t i = 0; i < n; ++i)
-        for (uint64_t j = 0; j < i; ++j)
-            if (A.at(i, j) != A.at(j, i))
-                return fail("spd",
-                            "%s: the matrix is not symmetric: entry (%llu, %llu) is %.17g but "
-                            "(%llu, %llu) is %.17g; only an exactly symmetric matrix can be "
-                            "proven positive definite",
-                            a_path.c_str(), (unsigned long long)(i + 1),
-                            (unsigned long long)(j + 1), A.at(i, j), (unsigned long long)(j + 1),
-                            (unsigned long long)(i + 1), A.at(j, i));
     if (!l_path.empty()) {
         if (!load_matrix("spd", l_path, L)) return exit_error;
         if (L.rows != n || L.cols != n)

@@ -15,6 +15,7 @@ int cmd_sum(int argc, char **argv);
 int cmd_solve(int argc, char **argv);
 int cmd_spd(int argc, char **argv);
 int cmd_lstsq(int argc, char **argv);
+int cmd_eig(int argc, char **argv);
 int cmd_demo(int argc, char **argv);
 
 // Prints "norva NAME: MESSAGE" on standard error and returns exit_error.

@@ -15,6 +15,7 @@ void demo_solve();
 void demo_spd();
 void demo_interval();
 void demo_lstsq();
+void demo_eig();
 
 // Printing helpers shared by the sections.
 

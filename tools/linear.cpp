@@ -90,6 +90,27 @@ bool load_matrix(const char *command, const std::string &path, dense_matrix &m) 
     return false;
 }
 
+bool require_symmetric(const char *command, const std::string &path, dense_matrix &A,
+                       const char *why) {
+    if (A.rows != A.cols) {
+        fail(command, "%s: the matrix is %llu x %llu, not square", path.c_str(),
+             (unsigned long long)A.rows, (unsigned long long)A.cols);
+        return false;
+    }
+    for (uint64_t i = 0; i < A.rows; ++i)
+        for (uint64_t j = 0; j < i; ++j)
+            if (A.at(i, j) != A.at(j, i)) {
+                fail(command,
+                     "%s: the matrix is not symmetric: entry (%llu, %llu) is %.17g but "
+                     "(%llu, %llu) is %.17g; %s",
+                     path.c_str(), (unsigned long long)(i + 1), (unsigned long long)(j + 1),
+                     A.at(i, j), (unsigned long long)(j + 1), (unsigned long long)(i + 1),
+                     A.at(j, i), why);
+                return false;
+            }
+    return true;
+}
+
 bool load_rhs(const char *command, const std::string &path, uint64_t rows, dense_matrix &b) {
     if (path.empty()) {
         b.rows = rows;
@@ -129,10 +150,12 @@ uint64_t ulps_between(double lo, double hi) {
     return (uint64_t)(ordinal(hi) - ordinal(lo));
 }
 
-void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs) {
+void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs,
+                      bool absolute) {
     for (uint64_t k = 0; k < nrhs; ++k) {
         if (nrhs > 1) std::printf("right-hand side %llu\n", (unsigned long long)(k + 1));
-        std::printf("%8s  %24s  %24s  %s\n", "i", "lower", "upper", "width (ulp)");
+        std::printf("%8s  %24s  %24s  %s%s\n", "i", "lower", "upper",
+                    absolute ? "width      " : "", "width (ulp)");
         for (uint64_t i = 0; i < rows; ++i) {
             const double l = lo[i * nrhs + k], h = hi[i * nrhs + k];
             char width[32];
@@ -140,9 +163,19 @@ void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_
                 std::snprintf(width, sizeof width, "%llu", (unsigned long long)ulps_between(l, h));
             else
                 std::snprintf(width, sizeof width, "unproven");
-            std::printf("%8llu  %24.17g  %24.17g  %s\n", (unsigned long long)(i + 1), l, h, width);
+            std::printf("%8llu  %24.17g  %24.17g  ", (unsigned long long)(i + 1), l, h);
+            if (absolute) std::printf("%-9.3g  ", h - l);
+            std::printf("%s\n", width);
         }
     }
+}
+
+uint64_t overlap_run(const double *lo, const double *hi, uint64_t n, uint64_t first,
+                     double *top) {
+    uint64_t last = first;
+    *top = hi[first];
+    while (last + 1 < n && lo[last + 1] <= *top) *top = std::fmax(*top, hi[++last]);
+    return last;
 }
 
 void print_status(int32_t status) {

@@ -36,6 +36,12 @@ bool option_number(const char *command, int argc, char **argv, int &i, double &o
 // Reads a Matrix Market file; false after a message ("FILE:LINE: ...").
 bool load_matrix(const char *command, const std::string &path, dense_matrix &m);
 
+// A must be square and exactly symmetric (a(i, j) and a(j, i) the same
+// number).  False after a message naming the first two entries that differ,
+// followed by `why` (what symmetry is needed for).
+bool require_symmetric(const char *command, const std::string &path, dense_matrix &A,
+                       const char *why);
+
 // The right-hand sides: the file at `path`, which must have `rows` rows, or
 // one vector of ones when `path` is empty.  False after a message.
 bool load_rhs(const char *command, const std::string &path, uint64_t rows, dense_matrix &b);
@@ -55,8 +61,16 @@ uint64_t ulps_between(double lo, double hi);
 
 // The table of `rows` enclosures per right-hand side (lo, hi: rows x nrhs,
 // row-major): index, lower and upper bound with 17 significant digits, width
-// in units in the last place ("unproven" for [-inf, inf]).
-void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs);
+// in units in the last place ("unproven" for [-inf, inf]); with `absolute`,
+// also hi - lo to three digits (a count of ulps means little across zero).
+void print_enclosures(const double *lo, const double *hi, uint64_t rows, uint64_t nrhs,
+                      bool absolute = false);
+
+// The run of overlapping enclosures that starts at `first` (lo and hi
+// ascending, n entries): its last index; *top receives the largest upper
+// bound of the run.  A run of one is an enclosure that overlaps no other.
+uint64_t overlap_run(const double *lo, const double *hi, uint64_t n, uint64_t first,
+                     double *top);
 
 // "status S (...)" after the table.
 void print_status(int32_t status);

@@ -31,6 +31,7 @@ const command commands[] = {
     {"solve", cmd_solve, "verified solve of a dense or interval system (Matrix Market files)"},
     {"spd", cmd_spd, "prove positive definiteness, bound the smallest eigenvalue"},
     {"lstsq", cmd_lstsq, "verified least-squares or minimum-norm solution"},
+    {"eig", cmd_eig, "enclose every eigenvalue of a symmetric matrix"},
     {"demo", cmd_demo, "showcase: results that ordinary floating point gets wrong"},
     {"help", cmd_help, "list the commands, or show the help of one (norva help sum)"},
 };

@@ -433,7 +433,7 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
     for (const auto &args : std::vector<std::vector<std::string>>{{"--help"}, {"help"}}) {
         r = run(args);
         EXPECT_EQ(r.status, 0);
-        for (const char *cmd : {"version", "sum", "solve", "spd", "lstsq", "demo", "help"})
+        for (const char *cmd : {"version", "sum", "solve", "spd", "lstsq", "eig", "demo", "help"})
             EXPECT_NE(r.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
     }
     // The help of sum documents the input format and the modes.
@@ -447,7 +447,8 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
     const std::vector<std::pair<std::string, std::vector<const char *>>> helps = {
         {"solve", {"--radius", "--rel-radius", "--rhs-radius", "mode 0 or 1"}},
         {"spd", {"--factor", "--shift", "exactly symmetric"}},
-        {"lstsq", {"--alpha", "minimum 2-norm", "power of two"}}};
+        {"lstsq", {"--alpha", "minimum 2-norm", "power of two"}},
+        {"eig", {"--vectors", "--values", "not separated", "[-inf, inf]", "exactly symmetric"}}};
     for (const auto &[cmd, words] : helps) {
         r = run({"help", cmd});
         EXPECT_EQ(r.status, 0);
@@ -840,6 +841,55 @@ TEST(ToolSpd, ProvesTheIdentityAndNeverAnIndefiniteMatrix) {
         << r.out;
 }
 
+// Spectra known exactly: unsorted diagonals with a repeated entry, [2 1; 1 2]
+// (1 and 3), the 3 x 3 all-ones matrix (0, 0 and 3), each by the library's
+// own eigenpairs and from given ones (a permutation of the unit vectors, or
+// the rounded normalised eigenvectors); the overlap report names exactly the
+// repeated eigenvalues.
+TEST(ToolEig, EnclosuresContainTheExactSpectrum) {
+    const double r2 = 1 / std::sqrt(2.0), r3 = 1 / std::sqrt(3.0), r6 = 1 / std::sqrt(6.0);
+    struct spectrum_case {
+        int n;
+        std::vector<double> a, v, d;
+        std::vector<int> eigenvalues;  // ascending
+        const char *overlap;           // the report line, or "no enclosures overlap"
+    };
+    const std::vector<spectrum_case> cases = {
+        {1, {-7}, {1}, {-7}, {-7}, "no enclosures overlap"},
+        {4, {5, 0, 0, 0, 0, -2, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0},
+         {0, 1, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0}, {5, 5, 0, -2}, {-2, 0, 5, 5},
+         "eigenvalues 3-4 overlap: not separated at this precision"},
+        {2, {2, 1, 1, 2}, {r2, r2, -r2, r2}, {1, 3}, {1, 3}, "no enclosures overlap"},
+        {3, std::vector<double>(9, 1.0), {r3, r2, r6, r3, -r2, r6, r3, 0, -2 * r6}, {3, 0, 0},
+         {0, 0, 3}, "eigenvalues 1-2 overlap: not separated at this precision"},
+    };
+    for (const spectrum_case &c : cases) {
+        const std::string fa = mtx("ea.mtx", c.n, c.n, c.a).string(),
+                          fv = mtx("ev.mtx", c.n, c.n, c.v).string(),
+                          fd = mtx("ed.mtx", c.n, 1, c.d).string();
+        const std::vector<mpq_class> want(c.eigenvalues.begin(), c.eigenvalues.end());
+        for (const char *mode : {"0", "1"})
+            for (bool given : {false, true}) {
+                std::vector<std::string> args = {"eig", fa, "--mode", mode};
+                if (given) args.insert(args.end(), {"--vectors", fv, "--values", fd});
+                const run_result r = run(args);
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_NE(r.out.find("status 0"), std::string::npos) << r.out;
+                EXPECT_TRUE(encloses(enclosures(r.out), want)) << r.out;
+                EXPECT_NE(r.out.find(c.overlap), std::string::npos) << r.out;
+                EXPECT_EQ(r.out.find(" overlap:"), r.out.rfind(" overlap:")) << r.out;
+            }
+    }
+    // Vectors far from orthonormal (2 I) prove nothing, and the tool says so.
+    const run_result r = run({"eig", mtx("ea.mtx", 2, 2, {2, 1, 1, 2}).string(), "--vectors",
+                              mtx("ev.mtx", 2, 2, {2, 0, 0, 2}).string(), "--values",
+                              mtx("ed.mtx", 1, 2, {1, 3}).string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("status 1 (not proven: every enclosure is [-inf, inf]"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("overlap"), std::string::npos) << r.out;
+}
+
 TEST(ToolLinear, BadOptionsAndFilesAreRejected) {
     const std::string a = mtx("ba.mtx", 2, 2, {2, 1, 1, 3}).string(),
                       ns = mtx("bns.mtx", 2, 2, {2, 1, 0.5, 3}).string(),
@@ -873,6 +923,18 @@ TEST(ToolLinear, BadOptionsAndFilesAreRejected) {
         {{"lstsq", wide, b3}, {"3 rows, but the matrix has 2"}},
         {{"lstsq", bad}, {"bbad.mtx:5:"}},
         {{"lstsq"}, {"missing the matrix file"}},
+        {{"eig", ns}, {"not symmetric", "(2, 1) is 0.5", "(1, 2) is 1"}},
+        {{"eig", wide}, {"not square"}},
+        {{"eig", bad}, {"bbad.mtx:5:"}},
+        {{"eig", a, a}, {"too many files"}},
+        {{"eig", a, "--mode", "2"}, {"bad mode '2'"}},
+        {{"eig", a, "--vectors", a}, {"go together"}},
+        {{"eig", a, "--values", b3}, {"go together"}},
+        {{"eig", a, "--values"}, {"--values needs a Matrix Market file"}},
+        {{"eig", a, "--vectors", wide, "--values", b3}, {"the eigenvectors are 2 x 3"}},
+        {{"eig", a, "--vectors", a, "--values", b3}, {"the eigenvalues are 3 x 1", "vector of 2"}},
+        {{"eig", a, "--vectors", a, "--values", a}, {"the eigenvalues are 2 x 2"}},
+        {{"eig", a, "--vectors", a, "--values", bad}, {"bbad.mtx:5:"}},
     };
     for (const auto &[args, needles] : cases)
         EXPECT_TRUE(rejected(run(args), needles)) << args[0] << " " << args.back();
@@ -939,6 +1001,49 @@ TEST(ToolDemo, SpdIntervalAndLstsqSectionsHoldTheirClaims) {
     const size_t p = r.out.find("c0 = ");
     ASSERT_NE(p, std::string::npos);
     EXPECT_GT(std::fabs(std::strtod(r.out.c_str() + p + 5, nullptr) - 3), 1);
+}
+
+// The eigenvalue section: A = Q diag(s) Q^T is exact, so its spectrum s is
+// known; every printed enclosure must contain it, and the overlaps reported
+// must be the ones of the printed bounds.
+TEST(ToolDemo, EigSectionHoldsItsClaims) {
+    const run_result r = run({"demo", "eig"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t second = r.out.find("\n2. ");
+    ASSERT_NE(second, std::string::npos) << r.out;
+    const double spectra[2][4] = {{1, 1, 1 + 0x1p-40, 5}, {1, 1, 1 + 0x1p-50, 2}};
+    for (int ex = 0; ex < 2; ++ex) {
+        const std::string part = ex ? r.out.substr(second) : r.out.substr(0, second);
+        EXPECT_NE(part.find("every entry of A is a double"), std::string::npos) << part;
+        EXPECT_NE(part.find("4 of 4 enclosures contain"), std::string::npos) << part;
+        std::vector<double> lo, hi;
+        for (size_t p = part.find(" in ["); p != std::string::npos; p = part.find(" in [", p + 1)) {
+            char *end;
+            lo.push_back(std::strtod(part.c_str() + p + 5, &end));
+            hi.push_back(std::strtod(end + 1, nullptr));
+        }
+        ASSERT_EQ(lo.size(), 4u) << part;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(lo[i] <= spectra[ex][i] && spectra[ex][i] <= hi[i]) << i << "\n" << part;
+        // Example 1: 1-2 overlap, 3 and 4 stand alone; example 2: 1-3 overlap,
+        // each wider than the gap 2^-50.
+        const int run_end = ex ? 2 : 1;
+        EXPECT_NE(part.find(ex ? "eigenvalues 1-3 overlap: not separated at this precision"
+                               : "eigenvalues 1-2 overlap: not separated at this precision"),
+                  std::string::npos)
+            << part;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(lo[i + 1] <= hi[i], i < run_end) << i << "\n" << part;
+        for (int i = 0; ex && i < 3; ++i) EXPECT_GT(hi[i] - lo[i], 0x1p-50);
+    }
+    // The plain solver's values for the double eigenvalue, and whether the
+    // explanation says that they differ.
+    const size_t p = r.out.find("plain Jacobi");
+    ASSERT_NE(p, std::string::npos);
+    double first, other;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + p + 12, "%lf %lf", &first, &other), 2);
+    EXPECT_EQ(first != other,
+              r.out.find("prints two different numbers") != std::string::npos)
+        << r.out;
 }
 
 }  // namespace

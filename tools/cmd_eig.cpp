@@ -1,0 +1,169 @@
+// norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx]:
+// enclosures of all eigenvalues of a symmetric matrix, and which of them
+// the enclosures do not separate.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "linear.h"
+#include "matrix_market.h"
+#include "norva.h"
+
+namespace tool {
+
+namespace {
+
+const char *const eig_help =
+    "Usage: norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx]\n"
+    "\n"
+    "Encloses every eigenvalue of the symmetric matrix A (a Matrix Market file;\n"
+    "a file whose banner says \"symmetric\" stores one triangle): row i bounds\n"
+    "the i-th smallest eigenvalue, multiplicities counted.\n"
+    "\n"
+    "The proof: for approximate eigenvectors V (columns) and eigenvalues d, the\n"
+    "library bounds the loss of orthogonality V^T V - I and the residual\n"
+    "A V - V diag(d) rigorously, entry by entry; their norms bound how far the\n"
+    "i-th smallest d can be from the i-th smallest eigenvalue.  No gap between\n"
+    "eigenvalues is needed: multiple and clustered ones are enclosed as well.\n"
+    "\n"
+    "By default the library computes V and d itself (Jacobi method).  With\n"
+    "--vectors and --values it verifies a decomposition of your own instead\n"
+    "(from another solver, say): V n x n with one eigenvector per column, d a\n"
+    "vector of n values, d(j) for column j, in any order.\n"
+    "\n"
+    "Output: for each eigenvalue, ascending, the lower and upper bound (17\n"
+    "significant digits) and the width, also in units in the last place; then\n"
+    "the enclosures that overlap.  Overlapping enclosures mean that those\n"
+    "eigenvalues are not separated at this precision: they may be equal or\n"
+    "merely close, and nothing more is claimed.  An enclosure that overlaps no\n"
+    "other holds a simple eigenvalue.  Then the status (0 proven; 1 not\n"
+    "proven: every enclosure is [-inf, inf] and nothing is known), the time\n"
+    "and the method.  A must be exactly symmetric: a(i, j) and a(j, i) the\n"
+    "same number.\n"
+    "\n"
+    "  --mode 0         products formed exactly, rounded once (default)\n"
+    "  --mode 1         floating-point products with an a priori error bound\n"
+    "  --blas           matrix products through OpenBLAS (cblas_dgemm)\n"
+    "  --vectors V.mtx  approximate eigenvectors, one per column (needs --values)\n"
+    "  --values d.mtx   approximate eigenvalues (needs --vectors)\n";
+
+const char *eig_method(int mode, bool blas) {
+    if (mode == 0)
+        return blas ? "V^T V - I and A V - V D formed exactly (Ozaki scheme through OpenBLAS)"
+                    : "V^T V - I and A V - V D formed exactly (Ozaki scheme)";
+    return blas ? "products in floating point with a priori error bounds through OpenBLAS"
+                : "products in floating point with a priori error bounds";
+}
+
+// The runs of enclosures that overlap, one line each, then how many stand
+// alone.
+void print_overlaps(const double *lo, const double *hi, uint64_t n) {
+    uint64_t alone = 0;
+    for (uint64_t first = 0; first < n;) {
+        double top;
+        const uint64_t last = overlap_run(lo, hi, n, first, &top);
+        if (last == first)
+            ++alone;
+        else
+            std::printf("eigenvalues %llu-%llu overlap: not separated at this precision (equal "
+                        "or merely close; %llu eigenvalues in [%.17g, %.17g])\n",
+                        (unsigned long long)(first + 1), (unsigned long long)(last + 1),
+                        (unsigned long long)(last - first + 1), lo[first], top);
+        first = last + 1;
+    }
+    if (alone == n)
+        std::printf("no enclosures overlap: %llu simple eigenvalue%s, each separated from the "
+                    "others\n",
+                    (unsigned long long)n, n == 1 ? "" : "s");
+    else if (alone > 0)
+        std::printf("separated: the other %llu enclosure%s overlap%s no other, simple "
+                    "eigenvalue%s\n",
+                    (unsigned long long)alone, alone == 1 ? "" : "s", alone == 1 ? "s" : "",
+                    alone == 1 ? "" : "s");
+}
+
+}  // namespace
+
+int cmd_eig(int argc, char **argv) {
+    std::vector<std::string> files;
+    std::string v_path, d_path;
+    int mode = 0;
+    bool blas = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const int common = common_option("eig", argc, argv, i, 1, mode, blas);
+        if (common == exit_error) return exit_error;
+        if (common) continue;
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+            std::fputs(eig_help, stdout);
+            return finish_output("eig");
+        } else if (!std::strcmp(arg, "--vectors") || !std::strcmp(arg, "--values")) {
+            if (i + 1 >= argc) return fail("eig", "%s needs a Matrix Market file", arg);
+            (std::strcmp(arg, "--vectors") ? d_path : v_path) = argv[++i];
+        } else if (file_operand("eig", arg, files, 1,
+                                "A.mtx; approximate eigenpairs go with --vectors and --values") !=
+                   exit_ok) {
+            return exit_error;
+        }
+    }
+    if (files.empty()) return fail("eig", "missing the matrix file (norva eig --help)");
+    const std::string a_path = files[0];
+    if (v_path.empty() != d_path.empty())
+        return fail("eig", "--vectors and --values go together: the eigenvectors V and the "
+                           "eigenvalues d with A V close to V diag(d)");
+
+    dense_matrix A, V, d;
+    if (!load_matrix("eig", a_path, A)) return exit_error;
+    if (!require_symmetric("eig", a_path, A,
+                           "the enclosures hold for an exactly symmetric matrix only"))
+        return exit_error;
+    const uint64_t n = A.rows;
+    const bool given = !v_path.empty();
+    if (given) {
+        if (!load_matrix("eig", v_path, V) || !load_matrix("eig", d_path, d)) return exit_error;
+        if (V.rows != n || V.cols != n)
+            return fail("eig", "%s: the eigenvectors are %llu x %llu, but %s is %llu x %llu",
+                        v_path.c_str(), (unsigned long long)V.rows, (unsigned long long)V.cols,
+                        a_path.c_str(), (unsigned long long)n, (unsigned long long)n);
+        if (d.v.size() != n || (d.rows != 1 && d.cols != 1))
+            return fail("eig", "%s: the eigenvalues are %llu x %llu, expected a vector of %llu "
+                               "(%llu x 1 or 1 x %llu)",
+                        d_path.c_str(), (unsigned long long)d.rows, (unsigned long long)d.cols,
+                        (unsigned long long)n, (unsigned long long)n, (unsigned long long)n);
+    }
+
+    std::vector<double> lo(n), hi(n);
+    const auto t0 = std::chrono::steady_clock::now();
+    const int32_t status =
+        norva_eig_sym(n, A.v.data(), n, given ? V.v.data() : nullptr, n,
+                      given ? d.v.data() : nullptr, lo.data(), hi.data(), mode,
+                      blas ? blas_product() : nullptr, nullptr);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status < 0) return fail("eig", "the library rejected the problem (status %d)", status);
+
+    print_enclosures(lo.data(), hi.data(), n, 1, true);
+    if (status == 0) {
+        std::printf("status 0 (every eigenvalue enclosed: proven)\n");
+        print_overlaps(lo.data(), hi.data(), n);
+    } else {
+        std::printf("status %d (not proven: every enclosure is [-inf, inf], nothing is known "
+                    "about the eigenvalues)\n",
+                    status);
+        std::printf("possible causes: %s, bounds beyond the range of doubles, or too "
+                    "little memory\n",
+                    given ? "the columns of V far from orthonormal"
+                          : "the Jacobi method did not converge");
+    }
+    std::printf("time %.6f s, n = %llu, mode %d: eigenpairs %s, %s\n", seconds,
+                (unsigned long long)n, mode,
+                given ? ("from " + v_path + " and " + d_path).c_str() : "by the Jacobi method",
+                eig_method(mode, blas));
+    return finish_output("eig");
+}
+
+}  // namespace tool
