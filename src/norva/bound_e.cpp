@@ -23,12 +23,12 @@
 #include <limits>
 
 #include "norva/dense.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/partition.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/partition.h"
 #include "norva/rigorous.h"
-#include "norva/scratch.h"
-#include "norva/steps.h"
+#include "common/scratch.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

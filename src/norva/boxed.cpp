@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "norva/fenv_guard.h"
-#include "norva/partition.h"
+#include "common/fenv_guard.h"
+#include "common/partition.h"
 #include "norva/solve.h"
-#include "norva/verdict.h"
-#include "norva/finite.h"
+#include "common/verdict.h"
+#include "common/finite.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

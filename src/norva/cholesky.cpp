@@ -22,10 +22,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/partition.h"
-#include "norva/scratch.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/partition.h"
+#include "common/scratch.h"
 #include "norva/spd.h"
 #include "qxsum/dgemm_kernel.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "norva.h"
-#include "norva/finite.h"
+#include "common/finite.h"
 #include "norva/solve.h"
 
 extern "C" NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a,

@@ -16,11 +16,11 @@
 
 #include "norva.h"
 #include "norva/eig.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
 #include "norva/rigorous.h"
-#include "norva/scratch.h"
-#include "norva/steps.h"
+#include "common/scratch.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

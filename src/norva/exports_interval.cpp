@@ -3,10 +3,10 @@
 #include <cstdint>
 
 #include "norva.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
 #include "norva/interval.h"
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "norva.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
 #include "norva/lstsq.h"
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
 
 namespace {

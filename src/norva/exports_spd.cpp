@@ -7,10 +7,10 @@
 #include <limits>
 
 #include "norva.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
 #include "norva/rigorous.h"
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "norva/spd.h"
 
 namespace norva {

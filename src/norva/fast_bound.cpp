@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "norva/rigorous.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 
 namespace norva {
 

@@ -36,10 +36,10 @@
 #include <cstring>
 
 #include "norva/dense.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/partition.h"
-#include "norva/scratch.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/partition.h"
+#include "common/scratch.h"
 #include "qxsum/dgemm_kernel.h"
 
 namespace norva {

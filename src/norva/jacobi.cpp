@@ -28,7 +28,7 @@
 #include <cstring>
 
 #include "norva/eig.h"
-#include "norva/scratch.h"
+#include "common/scratch.h"
 
 #define NORVA_INLINE inline __attribute__((always_inline))
 

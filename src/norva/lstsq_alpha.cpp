@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "norva/dense.h"
-#include "norva/finite.h"
+#include "common/finite.h"
 #include "norva/lstsq.h"
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "norva/spd.h"
 
 namespace norva {

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "norva/interval.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 
 namespace norva {
 

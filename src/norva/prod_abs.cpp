@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "norva/dense.h"
-#include "norva/finite.h"
+#include "common/finite.h"
 #include "norva/rigorous.h"
-#include "norva/scratch.h"
-#include "norva/steps.h"
+#include "common/scratch.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "norva/fenv_guard.h"
-#include "norva/partition.h"
-#include "norva/scratch.h"
+#include "common/fenv_guard.h"
+#include "common/partition.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
-#include "norva/verdict.h"
+#include "common/verdict.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "norva.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 
 namespace norva {
 

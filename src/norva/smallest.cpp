@@ -2,7 +2,7 @@
 // fixed pseudo-random start vector.
 #include <cmath>
 
-#include "norva/finite.h"
+#include "common/finite.h"
 #include "norva/spd.h"
 
 namespace norva {

@@ -8,11 +8,11 @@
 #include <limits>
 
 #include "norva/dense.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/scratch.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <limits>
 
-#include "norva/finite.h"
-#include "norva/scratch.h"
+#include "common/finite.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

@@ -10,13 +10,13 @@
 #include <limits>
 
 #include "norva/dense.h"
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/partition.h"
-#include "norva/scratch.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/partition.h"
+#include "common/scratch.h"
 #include "norva/solve.h"
-#include "norva/steps.h"
-#include "norva/verdict.h"
+#include "common/steps.h"
+#include "common/verdict.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

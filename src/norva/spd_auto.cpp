@@ -7,7 +7,7 @@
 
 #include "norva/rigorous.h"
 #include "norva/spd.h"
-#include "norva/steps.h"
+#include "common/steps.h"
 #include "qxsum/qxsum.h"
 
 namespace norva {

@@ -19,8 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "norva/fenv_guard.h"
-#include "norva/partition.h"
+#include "common/fenv_guard.h"
+#include "common/partition.h"
 
 #define QX_INLINE inline __attribute__((always_inline))
 

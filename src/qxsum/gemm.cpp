@@ -1,5 +1,5 @@
 // Correctly rounded matrix products C = A B + beta C, every entry rounded once.
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "qxsum/qxsum_internal.h"
 
 using namespace qx;

@@ -1,5 +1,5 @@
 // Correctly rounded matrix-vector products y = op(A) x + beta y.
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "qxsum/qxsum_internal.h"
 
 using namespace qx;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "qxsum/qxsum_internal.h"
 
 namespace qx {

@@ -7,7 +7,7 @@
 // to qxgemm, so the results are those of qxgemm bit for bit.
 #include <cstring>
 
-#include "norva/scratch.h"
+#include "common/scratch.h"
 #include "qxsum/dgemm_kernel.h"
 #include "qxsum/qxsum_internal.h"
 

@@ -1,8 +1,8 @@
 // Floating-point environment discipline: every export and every body of a
 // parallel region saves the caller's environment, computes in the default one
 // (round to nearest, no traps) and restores the saved one on every exit.
-#ifndef NORVA_FENV_GUARD_H
-#define NORVA_FENV_GUARD_H
+#ifndef NORVA_COMMON_FENV_GUARD_H
+#define NORVA_COMMON_FENV_GUARD_H
 
 #include <cfenv>
 

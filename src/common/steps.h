@@ -1,7 +1,7 @@
 // Directed one-unit steps after a result rounded to nearest, and the a priori
 // constant of a floating-point sum of n products.
-#ifndef NORVA_STEPS_H
-#define NORVA_STEPS_H
+#ifndef NORVA_COMMON_STEPS_H
+#define NORVA_COMMON_STEPS_H
 
 #include <bit>
 #include <cmath>

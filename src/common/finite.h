@@ -1,7 +1,7 @@
 // The finiteness test applied to every input entry: |v| <= DBL_MAX, which a
 // NaN fails.
-#ifndef NORVA_FINITE_H
-#define NORVA_FINITE_H
+#ifndef NORVA_COMMON_FINITE_H
+#define NORVA_COMMON_FINITE_H
 
 #include <bit>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Static partition of the items of a parallel region: with q = count / T and
 // r = count % T, threads below r take q + 1 items starting at id (q + 1), the
 // others q items starting at r + id q.  Small problems run on a team of one.
-#ifndef NORVA_PARTITION_H
-#define NORVA_PARTITION_H
+#ifndef NORVA_COMMON_PARTITION_H
+#define NORVA_COMMON_PARTITION_H
 
 #include <cstdint>
 #include <omp.h>

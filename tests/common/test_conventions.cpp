@@ -12,11 +12,11 @@
 #include <random>
 #include <vector>
 
-#include "norva/fenv_guard.h"
-#include "norva/finite.h"
-#include "norva/partition.h"
-#include "norva/steps.h"
-#include "norva/verdict.h"
+#include "common/fenv_guard.h"
+#include "common/finite.h"
+#include "common/partition.h"
+#include "common/steps.h"
+#include "common/verdict.h"
 
 namespace {
 

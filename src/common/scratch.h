@@ -1,7 +1,7 @@
 // Scratch memory of one call: malloc/calloc inside the call, freed on every
 // exit by a small guard.
-#ifndef NORVA_SCRATCH_H
-#define NORVA_SCRATCH_H
+#ifndef NORVA_COMMON_SCRATCH_H
+#define NORVA_COMMON_SCRATCH_H
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // combined with relaxed atomic fetch-OR (set a failure bit) or fetch-AND-NOT
 // (clear a success bit).  The end of the region is the synchronisation point
 // at which the caller reads the flag.
-#ifndef NORVA_VERDICT_H
-#define NORVA_VERDICT_H
+#ifndef NORVA_COMMON_VERDICT_H
+#define NORVA_COMMON_VERDICT_H
 
 #include <atomic>
 #include <cstdint>
