@@ -3,22 +3,13 @@
 #include <cmath>
 
 #include "common/finite.h"
+#include "common/start_vector.h"
 #include "norva/spd.h"
 
 namespace norva {
 namespace {
 
-constexpr uint64_t lcg_seed = 0x9e3779b97f4a7c15ULL;
-constexpr uint64_t lcg_mul = 0x5851f42d4c957f2dULL;
-constexpr uint64_t lcg_inc = 0x14057b7ef767814fULL;
 constexpr int rounds = 12;
-
-// Euclidean norm: squares summed in index order, then the square root.
-double norm2(uint64_t n, const double *v) {
-    double s = 0.0;
-    for (uint64_t i = 0; i < n; ++i) s = s + v[i] * v[i];
-    return std::sqrt(s);
-}
 
 void divide(uint64_t n, double *v, double e) {
     for (uint64_t i = 0; i < n; ++i) v[i] = v[i] / e;
@@ -74,12 +65,7 @@ void backward(uint64_t n, const double *L, double *v, double *y) {
 
 double smallest(uint64_t n, const double *L, double *v, double *y) {
     if (n == 0) return 0.0;
-    uint64_t s = lcg_seed;
-    for (uint64_t i = 0; i < n; ++i) {
-        s = s * lcg_mul + lcg_inc;
-        v[i] = (double)(s >> 11) * 0x1p-53 - 0.5;
-    }
-    divide(n, v, norm2(n, v));
+    start_vector(n, v);
     double e = 0.0;
     for (int r = 0; r < rounds; ++r) {
         forward(n, L, v, y);

@@ -1,0 +1,32 @@
+// The reproducible start vector of the inverse iterations: a 64-bit linear
+// congruential generator (Knuth's MMIX constants) reseeded on every call,
+// advanced before each draw, value (state >> 11) 2^-53 - 0.5 in [-0.5, 0.5),
+// then divided by its Euclidean norm.
+#ifndef NORVA_COMMON_START_VECTOR_H
+#define NORVA_COMMON_START_VECTOR_H
+
+#include <cmath>
+#include <cstdint>
+
+namespace norva {
+
+// Euclidean norm: squares summed in index order, then the square root.
+inline double norm2(uint64_t n, const double *v) {
+    double s = 0.0;
+    for (uint64_t i = 0; i < n; ++i) s = s + v[i] * v[i];
+    return std::sqrt(s);
+}
+
+inline void start_vector(uint64_t n, double *v) {
+    uint64_t s = 0x9e3779b97f4a7c15ULL;
+    for (uint64_t i = 0; i < n; ++i) {
+        s = s * 0x5851f42d4c957f2dULL + 0x14057b7ef767814fULL;
+        v[i] = (double)(s >> 11) * 0x1p-53 - 0.5;
+    }
+    const double e = norm2(n, v);
+    for (uint64_t i = 0; i < n; ++i) v[i] = v[i] / e;
+}
+
+}  // namespace norva
+
+#endif
