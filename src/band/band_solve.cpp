@@ -26,13 +26,16 @@ void forward_any(uint64_t w, const double *l, double *x, uint64_t r0, uint64_t r
 template <uint64_t W>
 void forward_fixed(const double *l, double *x, uint64_t n) {
     double v[W];
+#pragma GCC unroll 16
     for (uint64_t q = 0; q < W; ++q) v[q] = x[q];
     for (uint64_t i = W; i < n; ++i) {
         const double *li = l + i * (W + 1);
         double t = x[i];
+#pragma GCC unroll 16
         for (uint64_t q = 0; q < W; ++q) t = t - li[q] * v[q];
         t = t / li[W];
         x[i] = t;
+#pragma GCC unroll 16
         for (uint64_t q = 0; q + 1 < W; ++q) v[q] = v[q + 1];
         v[W - 1] = t;
     }
@@ -54,18 +57,22 @@ void backward_any(uint64_t w, const double *l, double *x, uint64_t r1) {
 template <uint64_t W>
 void backward_fixed(const double *l, double *x, uint64_t n) {
     double u[W];
+#pragma GCC unroll 16
     for (uint64_t q = 0; q < W; ++q) u[q] = x[n - 1 - W + q];
     double c = x[n - 1];
     for (uint64_t i = n - 1;; --i) {
         const double *li = l + i * (W + 1);
         const double t = c / li[W];
         x[i] = t;
+#pragma GCC unroll 16
         for (uint64_t q = 0; q < W; ++q) u[q] = u[q] - li[q] * t;
         if (i == W) break;
         c = u[W - 1];
+#pragma GCC unroll 16
         for (uint64_t q = W - 1; q > 0; --q) u[q] = u[q - 1];
         u[0] = x[i - 1 - W];
     }
+#pragma GCC unroll 16
     for (uint64_t q = 0; q < W; ++q) x[q] = u[q];
 }
 

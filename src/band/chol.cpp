@@ -50,30 +50,36 @@ template <uint64_t W>
 uint64_t rows_fixed(const double *a, double *l, double shift, uint64_t n) {
     constexpr uint64_t ld = W + 1;
     double p[W];  // p[q] = L(i - 1, i - W + q)
+#pragma GCC unroll 16
     for (uint64_t q = 0; q < W; ++q) p[q] = l[W * W + q];
     for (uint64_t i = W; i < n; ++i) {
         const double *ai = a + i * ld;  // ai[q] = M(i, i - W + q)
         double *li = l + i * ld;
         double r[W];
+#pragma GCC unroll 16
         for (uint64_t q = 0; q + 1 < W; ++q) {
             // row j = i - W + q: lj[k] = L(j, i - W + k), lj[q] its diagonal
             const double *lj = l + (i - W + q) * ld + W - q;
             double s = ai[q];
+#pragma GCC unroll 16
             for (uint64_t k = 0; k < q; ++k) s = s - r[k] * lj[k];
             r[q] = s / lj[q];
             li[q] = r[q];
         }
         {
             double s = ai[W - 1];
+#pragma GCC unroll 16
             for (uint64_t k = 0; k + 1 < W; ++k) s = s - r[k] * p[k];
             r[W - 1] = s / p[W - 1];
             li[W - 1] = r[W - 1];
         }
         double s = ai[W] - shift;
+#pragma GCC unroll 16
         for (uint64_t k = 0; k < W; ++k) s = s - r[k] * r[k];
         if (bad_pivot(s)) return i;
         const double d = std::sqrt(s);
         li[W] = d;
+#pragma GCC unroll 16
         for (uint64_t q = 0; q + 1 < W; ++q) p[q] = r[q + 1];
         p[W - 1] = d;
     }
