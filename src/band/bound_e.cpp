@@ -3,8 +3,10 @@
 // symmetric, so e also bounds ||E||_2.
 //
 // Mode 0 rounds every entry E_ij exactly to nearest and steps it one unit
-// up; mode 1 sums in floating point and widens by the a priori constant of
-// the number of terms.  Each row's bounds are summed upward exactly.  Each
+// up (a small expansion for the few terms of an entry, the long accumulator
+// where that cannot be exact); mode 1 sums in floating point and widens by the a priori constant of
+// the number of terms.  Each row's bounds are summed upward exactly (in the
+// small expansion, or the long accumulator for rows it cannot hold).  Each
 // thread keeps the largest row sum of its share; the shares are merged
 // after the barrier, together with the failure flag of any thread whose
 // scratch was missing or whose row sum was not finite.
@@ -14,6 +16,7 @@
 
 #include "band/band.h"
 #include "band/rows.h"
+#include "band/small_sum.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
 #include "common/partition.h"
@@ -27,6 +30,13 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
+// The widening constants of mode 1 for the term counts met so far (few
+// distinct ones): c and eta of N terms, eta[N] = 0 while not yet computed.
+struct widening {
+    static constexpr uint64_t cached = 64;
+    double c[cached], eta[cached];
+};
+
 // What one thread needs to bound the entries of E.
 struct entry_ctx {
     const band_view *A;
@@ -36,6 +46,7 @@ struct entry_ctx {
     int32_t normal;
     double *x, *y;  // scratch of kl + ku + w + 2 doubles each
     qxsum_acc *acc;
+    widening *wide;
 };
 
 // A(k, j), known to lie inside the clamped band.
@@ -61,16 +72,31 @@ inline const double *l_row(const entry_ctx &c, uint64_t i) {
     return c.L + i * (c.w + 1) + c.w - i;
 }
 
-// up(|E_ij|) with E_ij summed exactly and rounded to nearest.
+// up(|E_ij|) with E_ij summed exactly and rounded to nearest.  The few
+// terms of an entry first go to a small expansion; the long accumulator
+// takes the entries that it cannot hold exactly, with the same result.
 double exact_entry(const entry_ctx &c, uint64_t i, uint64_t j) {
+    const uint64_t hi = i > j ? i : j, lo = i < j ? i : j;
+    const uint64_t kl = hi > c.w ? hi - c.w : 0;
+    const double *li = l_row(c, i), *lj = l_row(c, j);
+    uint64_t k0 = 1, k1 = 0;
+    if (c.normal != 0) normal_rows(c.A, i, j, &k0, &k1);
+
+    small_sum sum;
+    small_init(sum);
+    if (c.normal == 0) small_add(sum, a_entry(c.A, i, j));
+    for (uint64_t k = k0; k <= k1; ++k) small_add_product(sum, at(c.A, k, i), at(c.A, k, j));
+    if (i == j) small_add(sum, -c.s);
+    for (uint64_t k = kl; k <= lo; ++k) small_add_product(sum, -li[k], lj[k]);
+    double v;
+    if (small_round(sum, &v)) return up(std::fabs(v));
+
     qxsum_acc *acc = c.acc;
     qxsum_init(acc);
     if (c.normal == 0) {
         const double a = a_entry(c.A, i, j);
         qxsum_add(acc, &a, 1);
     } else {
-        uint64_t k0, k1;
-        normal_rows(c.A, i, j, &k0, &k1);
         uint64_t t = 0;
         for (uint64_t k = k0; k <= k1; ++k, ++t) {
             c.x[t] = at(c.A, k, i);
@@ -82,9 +108,6 @@ double exact_entry(const entry_ctx &c, uint64_t i, uint64_t j) {
         const double ns = -c.s;
         qxsum_add(acc, &ns, 1);
     }
-    const uint64_t hi = i > j ? i : j, lo = i < j ? i : j;
-    const uint64_t kl = hi > c.w ? hi - c.w : 0;
-    const double *li = l_row(c, i), *lj = l_row(c, j);
     uint64_t t = 0;
     for (uint64_t k = kl; k <= lo; ++k, ++t) {
         c.x[t] = -li[k];
@@ -127,11 +150,21 @@ double fast_entry(const entry_ctx &c, uint64_t i, uint64_t j) {
         T = T - p;
         S = S + std::fabs(p);
     }
-    const double nd = (double)N;
-    const double g = up(nd * unit_roundoff);
-    const double gamma = up(g / (1.0 - g));
-    const double eta = up(nd * 0x1p-1074);
-    const double cg = up(up(up(gamma + gamma) + 1.0) * gamma);
+    double cg, eta;
+    if (N < widening::cached && c.wide->eta[N] != 0.0) {
+        cg = c.wide->c[N];
+        eta = c.wide->eta[N];
+    } else {
+        const double nd = (double)N;
+        const double g = up(nd * unit_roundoff);
+        const double gamma = up(g / (1.0 - g));
+        eta = up(nd * 0x1p-1074);
+        cg = up(up(up(gamma + gamma) + 1.0) * gamma);
+        if (N < widening::cached) {
+            c.wide->c[N] = cg;
+            c.wide->eta[N] = eta;
+        }
+    }
     return up(up(std::fabs(T) + up(cg * up(S + eta))) + eta);
 }
 
@@ -145,8 +178,14 @@ double rows_max(const entry_ctx &c, double *row, uint64_t begin, uint64_t end, b
     for (uint64_t i = begin; i < end; ++i) {
         const uint64_t j0 = i > c.w ? i - c.w : 0;
         const uint64_t j1 = n - 1 - i > c.w ? i + c.w : n - 1;
-        for (uint64_t j = j0; j <= j1; ++j) row[j - j0] = entry(c, i, j);
-        const double sum = qxsum(row, j1 - j0 + 1, 1);
+        small_sum small;
+        small_init(small);
+        for (uint64_t j = j0; j <= j1; ++j) {
+            row[j - j0] = entry(c, i, j);
+            small_add(small, row[j - j0]);
+        }
+        double sum;
+        if (!small_round_up(small, &sum)) sum = qxsum(row, j1 - j0 + 1, 1);
         if (!finite(sum)) *bad = true;
         else top = std::fmax(top, sum);
     }
@@ -178,7 +217,8 @@ double bound_e(const band_view *A, int32_t normal, uint64_t w, const double *L, 
                     bad = true;
                 } else {
                     qxsum_acc acc;
-                    const entry_ctx c{A, L, w, s, normal, x, y, &acc};
+                    widening wide = {};
+                    const entry_ctx c{A, L, w, s, normal, x, y, &acc, &wide};
                     const share rows = my_share(n);
                     top = mode == 0 ? rows_max(c, row, rows.begin, rows.end, &bad, exact_entry)
                                     : rows_max(c, row, rows.begin, rows.end, &bad, fast_entry);

@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "band/band.h"
+#include "band/small_sum.h"
 #include "qxsum/qxsum.h"
 #include "support/alloc_sweep.h"
+#include "support/hard_inputs.h"
 #include "support/oracle.h"
 #include "support/test_scale.h"
 
@@ -293,6 +295,106 @@ TEST(BandBound, ExactFactorOfPerfectSquares) {
     const double e1 = norva::band::bound_e(&v, 0, 0, L.v.data(), 1, 0.0);
     EXPECT_GT(e1, 0.0);
     EXPECT_LT(e1, 8 * u * 18);
+}
+
+// ---------------------------------------- the small exact sum of mode 0
+
+// The small sum of the doubles d and the products x y: when it succeeds,
+// the accumulator's values to nearest and upward, bit for bit (a zero total
+// of either sign).  Returns whether it succeeded.
+bool small_matches(const std::vector<double> &d, const std::vector<double> &x,
+                   const std::vector<double> &y) {
+    norva::band::small_sum s;
+    norva::band::small_init(s);
+    for (double v : d) norva::band::small_add(s, v);
+    for (size_t t = 0; t < x.size(); ++t) norva::band::small_add_product(s, x[t], y[t]);
+    double got[2];
+    const bool ok = norva::band::small_round(s, &got[0]);
+    EXPECT_EQ(norva::band::small_round_up(s, &got[1]), ok);
+    if (!ok) return false;
+    qxsum_acc acc;
+    qxsum_init(&acc);
+    qxsum_add(&acc, d.data(), d.size());
+    qxsum_add_dot(&acc, x.data(), y.data(), x.size());
+    for (unsigned rnd = 0; rnd < 2; ++rnd) {
+        const double want = qxsum_round(&acc, rnd);
+        if (want == 0) {
+            EXPECT_EQ(got[rnd], 0.0);
+        } else {
+            EXPECT_TRUE(same_bits(got[rnd], want)) << testsupport::mode_name(rnd);
+        }
+    }
+    return true;
+}
+
+TEST(SmallSum, AccumulatorBitsOnHardTerms) {
+    testsupport::hard_gen<double> g(21);
+    std::mt19937_64 rng(22);
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    std::vector<double> x, y;
+    for (int rep = 0; rep < testsupport::scaled(20000); ++rep) {
+        const size_t nd = rep % 4, np = rep % 9;
+        // Benign terms of one scale must never need the accumulator.
+        std::vector<double> ds(nd), xs(np), ys(np);
+        for (double &v : ds) v = d(rng);
+        for (size_t t = 0; t < np; ++t) {
+            xs[t] = d(rng);
+            ys[t] = d(rng);
+        }
+        EXPECT_TRUE(small_matches(ds, xs, ys));
+        // Hard terms: ties, cancellation, wide ranges, subnormals, overflow.
+        g.dot_case(np, rep % testsupport::hard_gen<double>::dot_kinds, x, y);
+        small_matches(g.sum_case(nd, (rep / 9) % testsupport::hard_gen<double>::sum_kinds), x, y);
+    }
+}
+
+TEST(SmallSum, TiesDecidedByTheRest) {
+    const double tiny[] = {0.0, 0x1p-200, -0x1p-200, 0x1p-106, -0x1p-900};
+    const double ties[][3] = {{1.0, 0x1p-53, 0},        {1.0 + 0x1p-52, 0x1p-53, 0},
+                              {1.0, -0x1p-54, 0},       {-1.0, 0x1p-54, 0x1p-90},
+                              {0x1p1000, 0x1p947, 0},   {3.0, 0x1p-52, -0x1p-60}};
+    for (const auto &t : ties)
+        for (double r : tiny) {
+            EXPECT_TRUE(small_matches({t[0], t[1], t[2], r}, {}, {}));
+            EXPECT_TRUE(small_matches({t[0]}, {t[1], r}, {1.0, 1.0}));
+        }
+    // Terms the expansion must refuse: not finite, splitting or product
+    // out of range.
+    EXPECT_FALSE(small_matches({qnan}, {}, {}));
+    EXPECT_FALSE(small_matches({}, {0x1p1000}, {0x1p20}));
+    EXPECT_FALSE(small_matches({}, {0x1p-500}, {0x1p-500}));
+    EXPECT_FALSE(small_matches({0x1.fffffffffffffp1023, 0x1p1023}, {}, {}));
+}
+
+// Mode 0 bit for bit against the accumulator on matrices and factors with
+// hard entries.
+TEST(BandBound, ModeZeroMatchesTheAccumulatorOnHardData) {
+    testsupport::hard_gen<double> g(31);
+    std::mt19937_64 rng(32);
+    for (int rep = 0; rep < testsupport::scaled(60); ++rep) {
+        const shape sh = shapes[rep % 8];
+        const int normal = rep % 2, kind = (rep / 2) % 5;
+        auto hard = [&]() -> double {
+            switch (kind) {
+                case 0: return g.near(0, 600);             // wide exponent range
+                case 1: return g.near(-1000, 60);          // subnormal products
+                case 2: return g.near(500, 20);            // overflow
+                case 3: return g.flip((double)g.irange(1, 5) * std::ldexp(1.0, g.irange(-60, 0)));
+                default: return g.with_exp(g.irange(-3, 3)) * (g.one_in(2) ? 1 : -1);
+            }
+        };
+        bound_case c = make_case(rng, sh, normal, false);
+        c.A.fill([&](uint64_t, uint64_t) { return hard(); });
+        if (normal == 0)
+            for (uint64_t i = 0; i < sh.n; ++i)
+                for (uint64_t j = i + 1; j < sh.n; ++j)
+                    if (c.A.in(i, j)) c.A.at(i, j) = c.A.get(j, i);
+        for (uint64_t i = 0; i < sh.n; ++i)
+            for (uint64_t k = c.L.first(i); k <= i; ++k) c.L.at(i, k) = hard();
+        c.s = kind == 3 ? c.A.get(0, 0) : hard();
+        SCOPED_TRACE(::testing::Message() << "rep " << rep << " kind " << kind);
+        EXPECT_TRUE(same_bits(run_bound(c, 0), accumulator_bound(c.A, normal, c.L, c.s)));
+    }
 }
 
 // ------------------------------------------------------- teams and memory
