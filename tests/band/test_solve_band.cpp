@@ -48,7 +48,7 @@ band_system make_band(uint64_t n, uint64_t kl, uint64_t ku, uint64_t pad = 1) {
     return s;
 }
 
-enum class kind { spd, indefinite, unsymmetric, ill, singular };
+enum class kind { spd, indefinite, unsymmetric, ill, singular, near_singular };
 
 band_system generate(uint64_t n, uint64_t kl, uint64_t ku, kind k, rng &g) {
     band_system s = make_band(n, kl, ku);
@@ -71,6 +71,10 @@ band_system generate(uint64_t n, uint64_t kl, uint64_t ku, kind k, rng &g) {
     if (k == kind::ill)  // the (-1, 2, -1) matrix: condition number about 4 n^2 / pi^2
         for (uint64_t i = 0; i < n; ++i)
             for (uint64_t j = (i ? i - 1 : 0); j <= std::min(n - 1, i + 1); ++j) s.at(i, j) = i == j ? 2.0 : -1.0;
+    if (k == kind::near_singular) {  // [1 1; 1 1 + 2^-40]: condition number about 2^42
+        s.at(0, 0) = s.at(0, 1) = s.at(1, 0) = 1;
+        s.at(1, 1) = 1 + 0x1p-40;
+    }
     return s;
 }
 
@@ -92,6 +96,7 @@ TEST(SolveBand, EnclosesTheSolutionOfTheDenseExpansion) {
         {45, 2, 1, kind::unsymmetric, true}, {60, 0, 3, kind::unsymmetric, true},
         {5, 7, 9, kind::unsymmetric, true},  {3, 5, 2, kind::spd, true},
         {120, 1, 1, kind::ill, true},        {20, 1, 2, kind::singular, false},
+        {2, 1, 1, kind::near_singular, true},
     };
     rng g(3);
     for (const row &r : rows) {
