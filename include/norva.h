@@ -136,15 +136,27 @@ NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda, const
 
 /* Band system with kl sub- and ku super-diagonals.  Row i of A is stored
  * from ab[i*ldab]: entry (i, j) is ab[i*ldab + kl + (j - i)], so position kl
- * holds the diagonal; ldab >= kl + ku + 1.  b and the bounds have length n.
- * mode 0 or 1. */
+ * holds the diagonal; ldab >= kl + ku + 1.  Only the band clamped to the
+ * matrix is read (stored positions left of column 0 or right of column
+ * n - 1 may hold anything).  b and the bounds have length n.  Status 0:
+ * every component enclosed (one normwise radius around a refined
+ * solution); 1: not proven (singular or too ill-conditioned, or no
+ * memory), every bound [-inf, +inf].  -1 (nothing written): n is 0, ldab
+ * < kl + ku + 1 (or kl + ku + 1 beyond 64 bits, or n rows of ldab doubles
+ * beyond the address space), mode is not 0 or 1, or an entry of b or of
+ * the clamped band is infinite or NaN.  mode 0 or 1. */
 NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t ku, const double *ab,
                                    uint64_t ldab, const double *b, double *x_lo, double *x_hi,
                                    int32_t mode);
 
 /* Sparse system in compressed sparse row form (row_ptr has n+1 entries,
- * col_idx and val row_ptr[n] entries), reordered and solved as a band
- * system.  mode 0 or 1. */
+ * col_idx and val row_ptr[n] entries), renumbered by reverse Cuthill-McKee
+ * and solved as a band system; the bounds come back in the caller's
+ * numbering.  Status 0 or 1 as for norva_solve_band.  -1 with nothing
+ * written: n is 0, row_ptr[0] is not 0 or row_ptr decreases, a column is
+ * n or more or appears twice in a row, mode is not 0 or 1, or a value or
+ * an entry of b is infinite or NaN.  -1 with every bound [-inf, +inf]: no
+ * memory, or the renumbered band would need more than 2^27 doubles. */
 NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
                                      const double *val, const double *b, double *x_lo,
                                      double *x_hi, int32_t mode);
