@@ -23,6 +23,7 @@ const section sections[] = {
     {"interval", "A system with measured coefficients", demo_interval},
     {"lstsq", "A verified polynomial fit", demo_lstsq},
     {"eig", "Eigenvalues that a plain solver cannot tell apart", demo_eig},
+    {"sparse", "A sparse system of 19881 unknowns", demo_sparse},
 };
 
 void list_sections(std::FILE *out) {

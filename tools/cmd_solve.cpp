@@ -1,6 +1,7 @@
 // norva solve A.mtx [B.mtx] [--mode 0|1|2] [--blas] [--radius R.mtx |
-// --rel-radius r] [--rhs-radius S.mtx]: a verified solve of a dense system,
-// or of an interval system, read from Matrix Market files.
+// --rel-radius r] [--rhs-radius S.mtx] [--dense | --band | --sparse]: a
+// verified solve of a dense, interval, band or sparse system, read from
+// Matrix Market files.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
+#include "sparse.h"
 
 namespace tool {
 
@@ -20,6 +22,7 @@ namespace {
 const char *const solve_help =
     "Usage: norva solve A.mtx [B.mtx] [--mode 0|1|2] [--blas]\n"
     "                   [--radius R.mtx | --rel-radius r] [--rhs-radius S.mtx]\n"
+    "                   [--dense | --band | --sparse]\n"
     "\n"
     "Encloses the solution of A X = B for the square matrix A and the right-hand\n"
     "sides B (default: one vector of ones), both Matrix Market files (array or\n"
@@ -51,7 +54,108 @@ const char *const solve_help =
     "outward, so the intervals solved for contain the exact ones.  Interval\n"
     "systems are solved in mode 0 or 1.\n"
     "A component stays unproven when the data admit a singular matrix or the\n"
-    "radii are too wide for the proof.\n";
+    "radii are too wide for the proof.\n"
+    "\n"
+    "Band and sparse matrices:\n"
+    "\n"
+    "  --band     the band solver, with the bandwidths of the nonzeros of A (the\n"
+    "             largest i - j and j - i)\n"
+    "  --sparse   reverse Cuthill-McKee renumbering of the entries of A into a\n"
+    "             band, then the band solver\n"
+    "  --dense    the dense solver, whatever the file\n"
+    "\n"
+    "A coordinate file with n >= 1000 and at most n^2/10 entries (mirror images\n"
+    "of a symmetric file counted) takes the sparse path unless --dense, --band,\n"
+    "--mode 2, --blas, radii or several right-hand sides are given; such a file\n"
+    "is never expanded into a dense array.  The band and sparse paths take one\n"
+    "right-hand side, mode 0 or 1, no --blas (they make no matrix products) and\n"
+    "no radii.  They prove one bound on the 2-norm of the error and widen every\n"
+    "component by it, so their enclosures are wider than the dense solver's;\n"
+    "the work grows with n w^2 for a band of w diagonals instead of n^3.  The\n"
+    "output names the path and the bandwidths lower/upper (--sparse: before\n"
+    "and after the renumbering).\n";
+
+// The sparse path is the default for a coordinate file with n >= sparse_min_n
+// and at most n^2 / 10 entries: below that order the dense solver is quick
+// and its componentwise bounds are tighter.
+constexpr uint64_t sparse_min_n = 1000;
+
+// Longest band array the band path allocates, in doubles (1 GiB), as the
+// sparse solver does.
+constexpr uint64_t band_limit = uint64_t(1) << 27;
+
+enum class path { automatic, dense, band, sparse };
+
+// The nonzero entries of a dense matrix, row by row.
+entry_list nonzeros(const dense_matrix &d) {
+    entry_list l;
+    l.rows = d.rows;
+    l.cols = d.cols;
+    for (uint64_t i = 0; i < d.rows; ++i)
+        for (uint64_t j = 0; j < d.cols; ++j)
+            if (d.v[i * d.cols + j] != 0) {
+                l.row.push_back(i);
+                l.col.push_back(j);
+                l.val.push_back(d.v[i * d.cols + j]);
+            }
+    return l;
+}
+
+// The band path (`band`) or the sparse path for the square matrix `list`
+// (from a_path) and the right-hand side b; prints the enclosures, the path
+// and the time.
+int solve_structured(bool band, bool automatic, const entry_list &list, const std::string &a_path,
+                     const std::vector<double> &b, int mode) {
+    const csr_matrix a = to_csr(list);
+    const uint64_t n = a.n;
+    uint64_t kl, ku;
+    bandwidths(a, band, kl, ku);
+    std::vector<double> lo(n), hi(n);
+    std::string how;
+    int32_t status;
+    auto t0 = std::chrono::steady_clock::now();
+    if (band) {
+        const uint64_t ldab = kl + ku + 1;
+        if (band_limit / n < ldab)
+            return fail("solve", "%s: the band of bandwidths %s needs %llu x %llu doubles, more "
+                                 "than 2^27; --sparse may renumber it into a narrower band",
+                        a_path.c_str(), band_pair(kl, ku).c_str(), (unsigned long long)n,
+                        (unsigned long long)ldab);
+        std::vector<double> ab(ldab * n, 0.0);
+        for (uint64_t i = 0; i < n; ++i)
+            for (uint64_t e = a.row_ptr[i]; e < a.row_ptr[i + 1]; ++e)
+                if (a.val[e] != 0) ab[i * ldab + kl + a.col_idx[e] - i] = a.val[e];
+        t0 = std::chrono::steady_clock::now();
+        status = norva_solve_band(n, kl, ku, ab.data(), ldab, b.data(), lo.data(), hi.data(), mode);
+        how = "band path (norva_solve_band): bandwidths " + band_pair(kl, ku) +
+              " from the nonzeros of the file";
+    } else {
+        uint64_t rkl = 0, rku = 0;
+        const bool known = reordered_bandwidths(a, rkl, rku);
+        status = norva_solve_sparse(n, a.row_ptr.data(), a.col_idx.data(), a.val.data(), b.data(),
+                                    lo.data(), hi.data(), mode);
+        if (status < 0 && known && band_limit / n < rkl + rku + 1)
+            return fail("solve", "%s: the renumbered band (bandwidths %s) needs more than 2^27 "
+                                 "doubles, the sparse solver's limit",
+                        a_path.c_str(), band_pair(rkl, rku).c_str());
+        how = std::string("sparse path (norva_solve_sparse") +
+              (automatic ? ", chosen for a coordinate file with " + std::to_string(a.val.size()) +
+                               " entries, at most n^2/10, and n >= " +
+                               std::to_string(sparse_min_n)
+                         : std::string()) +
+              "): bandwidth " + band_pair(kl, ku) + " before, " +
+              (known ? band_pair(rkl, rku) : std::string("unknown")) + " after reordering";
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status < 0) return fail("solve", "the library rejected the system (status %d)", status);
+    print_enclosures(lo.data(), hi.data(), n, 1);
+    print_status(status);
+    std::printf("%s\n", how.c_str());
+    std::printf("time %.6f s, n = %llu, 1 right-hand side, mode %d: %s\n", seconds,
+                (unsigned long long)n, mode, band_method(mode));
+    return finish_output("solve");
+}
 
 // The radii of `data` (named `data_name`) from the file at `path`: the same
 // shape, every entry nonnegative.  False after a message.
@@ -103,6 +207,7 @@ int cmd_solve(int argc, char **argv) {
     std::string r_path, s_path, rel_text;
     int mode = 0;
     bool blas = false, relative = false;
+    path choice = path::automatic;
     double rel = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
@@ -115,6 +220,12 @@ int cmd_solve(int argc, char **argv) {
         } else if (!std::strcmp(arg, "--radius") || !std::strcmp(arg, "--rhs-radius")) {
             if (i + 1 >= argc) return fail("solve", "%s needs a Matrix Market file of radii", arg);
             (std::strcmp(arg, "--radius") ? s_path : r_path) = argv[++i];
+        } else if (!std::strcmp(arg, "--dense") || !std::strcmp(arg, "--band") ||
+                   !std::strcmp(arg, "--sparse")) {
+            const path p = arg[2] == 'd' ? path::dense : arg[2] == 'b' ? path::band : path::sparse;
+            if (choice != path::automatic && choice != p)
+                return fail("solve", "choose one of --dense, --band and --sparse");
+            choice = p;
         } else if (!std::strcmp(arg, "--rel-radius")) {
             if (!option_number("solve", argc, argv, i, rel)) return exit_error;
             if (!(rel >= 0)) return fail("solve", "--rel-radius: %s is negative", argv[i]);
@@ -133,13 +244,55 @@ int cmd_solve(int argc, char **argv) {
         return fail("solve", "--mode 2 does not take radii: interval systems are solved in "
                              "mode 0 or 1");
 
-    dense_matrix A, B, RA, RB;
-    if (!load_matrix("solve", a_path, A)) return exit_error;
-    if (A.rows != A.cols)
+    const bool structured = choice == path::band || choice == path::sparse;
+    const char *flag = choice == path::band ? "--band" : "--sparse";
+    if (structured && interval)
+        return fail("solve", "%s does not take radii: interval systems are solved dense", flag);
+    if (structured && mode == 2)
+        return fail("solve", "%s solves in mode 0 or 1 (--mode 2 is for dense systems)", flag);
+    if (structured && blas)
+        return fail("solve", "%s does not take --blas: the band solver makes no matrix products",
+                    flag);
+
+    // A coordinate file stays a list of entries unless only the dense
+    // solver can take the system.
+    stored_matrix stored;
+    std::string error;
+    const bool dense_only = choice == path::dense || interval || mode == 2 || blas;
+    if (!(dense_only ? read_matrix_market_file(a_path, stored.dense, error)
+                     : read_matrix_market_file(a_path, stored, error)))
+        return fail("solve", "%s", error.c_str());
+    const uint64_t rows = stored.listed ? stored.list.rows : stored.dense.rows,
+                   cols = stored.listed ? stored.list.cols : stored.dense.cols;
+    if (rows != cols)
         return fail("solve", "%s: the matrix is %llu x %llu, not square", a_path.c_str(),
-                    (unsigned long long)A.rows, (unsigned long long)A.cols);
-    const uint64_t n = A.rows;
+                    (unsigned long long)rows, (unsigned long long)cols);
+    const uint64_t n = rows;
+    dense_matrix A, B, RA, RB;
     if (!load_rhs("solve", b_path, n, B)) return exit_error;
+    const bool automatic = choice == path::automatic && !dense_only && stored.listed &&
+                           B.cols == 1 && n >= sparse_min_n &&
+                           stored.list.val.size() <= n * n / 10;
+    if (structured || automatic) {
+        if (B.cols != 1)
+            return fail("solve", "%s takes one right-hand side; %s has %llu columns", flag,
+                        b_path.c_str(), (unsigned long long)B.cols);
+        return solve_structured(choice == path::band, automatic,
+                                stored.listed ? stored.list : nonzeros(stored.dense), a_path, B.v,
+                                mode);
+    }
+    if (!stored.listed) {
+        A = std::move(stored.dense);
+    } else if (n * n > (1ull << 28)) {
+        return fail("solve", "%s: a %llu x %llu matrix is too large for a dense solve; --sparse "
+                             "or --band solve it in band storage",
+                    a_path.c_str(), (unsigned long long)n, (unsigned long long)n);
+    } else {
+        A.rows = A.cols = n;
+        A.v.assign(n * n, 0.0);
+        for (size_t e = 0; e < stored.list.val.size(); ++e)
+            A.at(stored.list.row[e], stored.list.col[e]) = stored.list.val[e];
+    }
     const std::string b_name = b_path.empty() ? "the right-hand side of ones" : b_path;
     const uint64_t nrhs = B.cols;
     std::vector<double> a_lo, a_hi, b_lo, b_hi;

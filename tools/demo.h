@@ -16,6 +16,7 @@ void demo_spd();
 void demo_interval();
 void demo_lstsq();
 void demo_eig();
+void demo_sparse();
 
 // Printing helpers shared by the sections.
 

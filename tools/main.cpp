@@ -28,7 +28,7 @@ int cmd_help(int argc, char **argv);
 const command commands[] = {
     {"version", cmd_version, "print the library version"},
     {"sum", cmd_sum, "add numbers exactly and round the sum once"},
-    {"solve", cmd_solve, "verified solve of a dense or interval system (Matrix Market files)"},
+    {"solve", cmd_solve, "verified solve of a dense, interval, band or sparse system"},
     {"spd", cmd_spd, "prove positive definiteness, bound the smallest eigenvalue"},
     {"lstsq", cmd_lstsq, "verified least-squares or minimum-norm solution"},
     {"eig", cmd_eig, "enclose every eigenvalue of a symmetric matrix"},

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <unordered_set>
 
 #include "numbers.h"
 
@@ -59,10 +60,10 @@ bool parse_index(const std::string &t, uint64_t max, uint64_t &out) {
     return true;
 }
 
-}  // namespace
-
-bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
-                        std::string &error) {
+// Reads `f` into `m`: a coordinate file into m.list when `keep_list`, every
+// other file into m.dense.
+bool read_stored(std::FILE *f, const std::string &name, bool keep_list, stored_matrix &sm,
+                 std::string &error) {
     line_reader in{f};
     std::string s;
     auto err = [&](const std::string &msg) {
@@ -103,11 +104,19 @@ bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
         return err(array ? "bad size line (expected: rows columns)"
                          : "bad size line (expected: rows columns entries)");
     if ((symmetric || skew) && rows != cols) return err("a symmetric matrix must be square");
-    if (rows * cols > (1ull << 28)) return err("matrix too large for a dense solve");
-    m.rows = rows;
-    m.cols = cols;
-    m.v.assign(rows * cols, 0.0);
-    std::vector<unsigned char> seen(array ? 0 : rows * cols, 0);
+    sm.listed = keep_list && !array;
+    dense_matrix &m = sm.dense;
+    entry_list &list = sm.list;
+    if (sm.listed) {
+        list.rows = rows;
+        list.cols = cols;
+    } else {
+        if (rows * cols > (1ull << 28)) return err("matrix too large for a dense solve");
+        m.rows = rows;
+        m.cols = cols;
+        m.v.assign(rows * cols, 0.0);
+    }
+    std::unordered_set<uint64_t> seen;  // i * cols + j of the coordinate entries read
 
     uint64_t expected = nnz;
     if (array) {
@@ -150,8 +159,8 @@ bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
             --j;
             if ((symmetric && j > i) || (skew && j >= i))
                 return err("entry above the diagonal in a " + symmetry + " matrix");
-            if (seen[i * cols + j]) return err("entry (" + tok[0] + ", " + tok[1] + ") listed twice");
-            seen[i * cols + j] = 1;
+            if (!seen.insert(i * cols + j).second)
+                return err("entry (" + tok[0] + ", " + tok[1] + ") listed twice");
             value = tok[2];
         }
         double x;
@@ -164,9 +173,15 @@ bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
                 if (!((c >= '0' && c <= '9') || c == '-' || c == '+'))
                     return err("'" + value + "' is not an integer");
         }
-        m.at(i, j) = x;
-        if (symmetric && i != j) m.at(j, i) = x;
-        if (skew) m.at(j, i) = -x;
+        if (sm.listed) {
+            list.row.push_back(i);
+            list.col.push_back(j);
+            list.val.push_back(x);
+        } else {
+            m.at(i, j) = x;
+            if (symmetric && i != j) m.at(j, i) = x;
+            if (skew) m.at(j, i) = -x;
+        }
         ++got;
     }
     if (std::ferror(f)) {
@@ -175,18 +190,45 @@ bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
     }
     if (got < expected)
         return err("only " + std::to_string(got) + " of " + std::to_string(expected) + " entries");
+    for (uint64_t e = 0; sm.listed && (symmetric || skew) && e < got; ++e)
+        if (list.row[e] != list.col[e]) {
+            list.row.push_back(list.col[e]);
+            list.col.push_back(list.row[e]);
+            list.val.push_back(skew ? -list.val[e] : list.val[e]);
+        }
     return true;
 }
 
-bool read_matrix_market_file(const std::string &path, dense_matrix &m, std::string &error) {
+bool read_file(const std::string &path, bool keep_list, stored_matrix &m, std::string &error) {
     std::FILE *f = std::fopen(path.c_str(), "r");
     if (!f) {
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    const bool ok = read_matrix_market(f, path, m, error);
+    const bool ok = read_stored(f, path, keep_list, m, error);
     std::fclose(f);
     return ok;
+}
+
+}  // namespace
+
+bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
+                        std::string &error) {
+    stored_matrix sm;
+    if (!read_stored(f, name, false, sm, error)) return false;
+    m = std::move(sm.dense);
+    return true;
+}
+
+bool read_matrix_market_file(const std::string &path, dense_matrix &m, std::string &error) {
+    stored_matrix sm;
+    if (!read_file(path, false, sm, error)) return false;
+    m = std::move(sm.dense);
+    return true;
+}
+
+bool read_matrix_market_file(const std::string &path, stored_matrix &m, std::string &error) {
+    return read_file(path, true, m, error);
 }
 
 }  // namespace tool

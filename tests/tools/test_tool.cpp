@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "norva.h"
@@ -445,7 +447,8 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
     }
     // The helps of the linear-algebra commands name their options.
     const std::vector<std::pair<std::string, std::vector<const char *>>> helps = {
-        {"solve", {"--radius", "--rel-radius", "--rhs-radius", "mode 0 or 1"}},
+        {"solve", {"--radius", "--rel-radius", "--rhs-radius", "mode 0 or 1", "--band", "--sparse",
+                   "n >= 1000", "n^2/10"}},
         {"spd", {"--factor", "--shift", "exactly symmetric"}},
         {"lstsq", {"--alpha", "minimum 2-norm", "power of two"}},
         {"eig", {"--vectors", "--values", "not separated", "[-inf, inf]", "exactly symmetric"}}};
@@ -464,8 +467,14 @@ TEST(ToolCli, VersionHelpAndUnknownCommands) {
 // the four modes.  The exact results must be the true values (known from
 // exact arithmetic or computed by MPFR here), and the naive result must
 // differ from the exact one, or the example shows nothing.
+// The whole demo, run once for the tests that check its sections.
+const run_result &full_demo() {
+    static const run_result r = run({"demo"});
+    return r;
+}
+
 TEST(ToolDemo, ExactResultsAreTheTrueValues) {
-    const run_result r = run({"demo"});
+    const run_result &r = full_demo();
     ASSERT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.empty()) << r.err;
 
@@ -1044,6 +1053,184 @@ TEST(ToolDemo, EigSectionHoldsItsClaims) {
     EXPECT_EQ(first != other,
               r.out.find("prints two different numbers") != std::string::npos)
         << r.out;
+}
+
+// A square integer matrix given by its entries (i, j, a_ij), 0-based, with
+// the exact product b = A x, for the band and sparse paths.
+struct sparse_system {
+    int n;
+    std::vector<std::tuple<int, int, long long>> entries;
+    std::vector<long long> x, b;
+};
+
+sparse_system make_sparse(int n, std::vector<std::tuple<int, int, long long>> entries,
+                          std::mt19937_64 &rng) {
+    sparse_system s{n, std::move(entries), std::vector<long long>(n), std::vector<long long>(n)};
+    for (long long &v : s.x) v = (long long)(rng() % 41) - 20;
+    for (const auto &[i, j, a] : s.entries) s.b[i] += a * s.x[j];
+    return s;
+}
+
+// The system as a coordinate file of every entry, and its right-hand side.
+std::pair<std::string, std::string> sparse_files(const std::string &name, const sparse_system &s) {
+    std::string a = "%%MatrixMarket matrix coordinate integer general\n" + std::to_string(s.n) +
+                    " " + std::to_string(s.n) + " " + std::to_string(s.entries.size()) + "\n";
+    for (const auto &[i, j, v] : s.entries)
+        a += std::to_string(i + 1) + " " + std::to_string(j + 1) + " " + std::to_string(v) + "\n";
+    std::string b = "%%MatrixMarket matrix array integer general\n" + std::to_string(s.n) + " 1\n";
+    for (long long v : s.b) b += std::to_string(v) + "\n";
+    return {write_file(name + ".mtx", a).string(), write_file(name + "_b.mtx", b).string()};
+}
+
+::testing::AssertionResult encloses(const std::vector<std::pair<double, double>> &box,
+                                    const std::vector<long long> &x) {
+    std::vector<mpq_class> q;
+    for (long long v : x) q.emplace_back((long)v);
+    return encloses(box, q);
+}
+
+// Small systems through --band and --sparse in both modes: the enclosures
+// contain the known integer solution, and the output names the path with
+// the bandwidths (lower/upper) of the file and after the renumbering.
+TEST(ToolSolve, BandAndSparsePathsEncloseTheKnownSolution) {
+    std::mt19937_64 rng(0x5eed0300);
+    std::vector<std::tuple<int, int, long long>> band, path, arrow;
+    // A nonsymmetric band, one diagonal below and two above: normal equations.
+    for (int i = 0; i < 9; ++i)
+        for (int j = std::max(0, i - 1); j <= std::min(8, i + 2); ++j)
+            band.emplace_back(i, j, i == j ? 9 : (long long)(rng() % 7) - 3 + (i + j) % 2);
+    // A symmetric tridiagonal matrix with its unknowns numbered at random: the
+    // renumbering gives it back bandwidths 1/1.
+    std::vector<int> p(12);
+    for (int k = 0; k < 12; ++k) p[k] = k;
+    std::shuffle(p.begin(), p.end(), rng);
+    for (int k = 0; k < 12; ++k) {
+        path.emplace_back(p[k], p[k], 3);
+        if (k > 0) path.emplace_back(p[k], p[k - 1], -1), path.emplace_back(p[k - 1], p[k], -1);
+    }
+    // A symmetric indefinite arrow: the first row and column full.
+    for (int i = 0; i < 7; ++i) {
+        arrow.emplace_back(i, i, i % 2 ? 10 : -10);
+        if (i > 0) arrow.emplace_back(0, i, 1), arrow.emplace_back(i, 0, 1);
+    }
+    struct row {
+        const char *name;
+        sparse_system sys;
+        std::string band_text, sparse_text;
+    };
+    std::vector<row> rows = {
+        {"sb", make_sparse(9, band, rng), "bandwidths 1/2 from", "2/1 after"},
+        {"sp", make_sparse(12, path, rng), "", "1/1 after"},
+        {"sa", make_sparse(7, arrow, rng), "bandwidths 6/6 from", ""},
+    };
+    for (const row &c : rows) {
+        const auto [fa, fb] = sparse_files(c.name, c.sys);
+        uint64_t kl = 0, ku = 0;
+        for (const auto &[i, j, v] : c.sys.entries) {
+            kl = std::max<uint64_t>(kl, i > j ? i - j : 0);
+            ku = std::max<uint64_t>(ku, j > i ? j - i : 0);
+        }
+        const std::string before =
+            "bandwidth " + std::to_string(kl) + "/" + std::to_string(ku) + " before, ";
+        for (const char *mode : {"0", "1"})
+            for (const char *flag : {"--band", "--sparse"}) {
+                const run_result r = run({"solve", fa, fb, flag, "--mode", mode});
+                ASSERT_EQ(r.status, 0) << r.err;
+                EXPECT_TRUE(encloses(enclosures(r.out), c.sys.x)) << c.name << flag << mode;
+                EXPECT_NE(r.out.find("status 0"), std::string::npos);
+                const bool b = flag[2] == 'b';
+                const std::string name = b ? "band path (norva_solve_band)" : "sparse path (norva_solve_sparse)";
+                for (const std::string &w : {name, b ? c.band_text : before + c.sparse_text})
+                    EXPECT_NE(r.out.find(w), std::string::npos) << w << "\n" << r.out;
+            }
+    }
+    // A dense array file on the band path: its nonzeros define the band.
+    const std::string fa = mtx("sd.mtx", 3, 3, {2, 1, 0, 1, 2, 0, 0, 0, 4}).string();
+    const run_result r = run({"solve", fa, "--band"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(encloses(enclosures(r.out),
+                         std::vector<mpq_class>{mpq_class(1, 3), mpq_class(1, 3), mpq_class(1, 4)}));
+    EXPECT_NE(r.out.find("bandwidths 1/1 from"), std::string::npos) << r.out;
+}
+
+// A coordinate file of 20000 unknowns and 3 nonzeros per row goes to the
+// sparse path by itself and is never made dense (2^28 entries would be
+// refused); a small one stays dense; --dense refuses the large one.
+TEST(ToolSolve, LargeSparseFilesTakeTheSparsePath) {
+    std::mt19937_64 rng(0x5eed0301);
+    std::vector<std::tuple<int, int, long long>> tri;
+    const int n = 20000;
+    for (int i = 0; i < n; ++i)
+        for (int j = std::max(0, i - 1); j <= std::min(n - 1, i + 1); ++j)
+            tri.emplace_back(i, j, i == j ? 5 : j < i ? -1 : -2);
+    const sparse_system big = make_sparse(n, tri, rng);
+    const auto [fa, fb] = sparse_files("big", big);
+    run_result r = run({"solve", fa, fb});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(encloses(enclosures(r.out), big.x));
+    EXPECT_NE(r.out.find("sparse path (norva_solve_sparse, chosen for a coordinate file with 59998 "
+                         "entries, at most n^2/10, and n >= 1000): bandwidth 1/1 before, 1/1 after"),
+              std::string::npos)
+        << r.out.substr(r.out.size() - 400);
+    EXPECT_TRUE(rejected(run({"solve", fa, fb, "--dense"}), {"too large for a dense solve"}));
+
+    const sparse_system small = make_sparse(6, {{0, 0, 2}, {1, 1, 2}, {2, 2, 2}, {3, 3, 2},
+                                                {4, 4, 2}, {5, 5, 2}}, rng);
+    const auto [sa, sb] = sparse_files("small", small);
+    r = run({"solve", sa, sb});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(encloses(enclosures(r.out), small.x));
+    EXPECT_EQ(r.out.find("path"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Ozaki"), std::string::npos) << r.out;
+}
+
+TEST(ToolSolve, BandAndSparseRejectWhatTheyCannotDo) {
+    std::mt19937_64 rng(0x5eed0302);
+    const auto [fa, fb] = sparse_files("bad", make_sparse(2, {{0, 0, 2}, {1, 1, 3}, {0, 1, 1}}, rng));
+    const std::string b2 = mtx("bad2.mtx", 2, 2, {1, 2, 3, 4}).string();
+    // The corners of a diagonal matrix of 20000: a band of 2 x 19999 + 1
+    // diagonals would need 8 * 10^8 doubles.
+    std::vector<std::tuple<int, int, long long>> corners = {{0, 19999, 1}, {19999, 0, 1}};
+    for (int i = 0; i < 20000; ++i) corners.emplace_back(i, i, 4);
+    const auto [wa, wb] = sparse_files("wide", make_sparse(20000, corners, rng));
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases = {
+        {{"solve", fa, "--band", "--sparse"}, {"choose one of --dense, --band and --sparse"}},
+        {{"solve", fa, "--sparse", "--dense"}, {"choose one"}},
+        {{"solve", fa, "--band", "--mode", "2"}, {"--band solves in mode 0 or 1"}},
+        {{"solve", fa, "--sparse", "--mode", "2"}, {"--sparse solves in mode 0 or 1"}},
+        {{"solve", fa, "--sparse", "--blas"}, {"--blas"}},
+        {{"solve", fa, "--band", "--rel-radius", "0.1"}, {"--band does not take radii"}},
+        {{"solve", fa, "--sparse", "--rhs-radius", fb}, {"--sparse does not take radii"}},
+        {{"solve", fa, b2, "--band"}, {"--band takes one right-hand side", "2 columns"}},
+        {{"solve", wa, wb, "--band"}, {"19999/19999", "more than 2^27", "--sparse"}},
+    };
+    for (const auto &[args, needles] : cases)
+        EXPECT_TRUE(rejected(run(args), needles)) << args[2] << " " << args.back();
+}
+
+// The sparse section: a 141 x 141 grid Laplacian (5 n - 4 * 141 nonzeros)
+// with a known integer solution; every enclosure must contain it.
+TEST(ToolDemo, SparseSectionHoldsItsClaims) {
+    const run_result &r = full_demo();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t at = r.out.find("== A sparse system");
+    ASSERT_NE(at, std::string::npos);
+    const std::string part = r.out.substr(at);
+    for (const char *w : {"unknowns               19881\n", "nonzeros               98841\n",
+                          "141/141 in grid order", "mode 1: status 0 in ",
+                          "19881 of 19881 enclosures contain the exact solution component"})
+        EXPECT_NE(part.find(w), std::string::npos) << w << "\n" << part;
+    unsigned long long random_kl, random_ku, kl, ku;
+    const size_t p = part.find("grid order, ");
+    ASSERT_NE(p, std::string::npos);
+    ASSERT_EQ(std::sscanf(part.c_str() + p + 12, "%llu/%llu with the points numbered at random, "
+                                                 "%llu/%llu after reordering",
+                          &random_kl, &random_ku, &kl, &ku), 4) << part;
+    EXPECT_TRUE(kl == ku && ku < 200 && random_kl > 10000) << part;
+    const size_t w = part.find("widest enclosure");
+    ASSERT_NE(w, std::string::npos);
+    const double width = std::strtod(part.c_str() + w + 16, nullptr);
+    EXPECT_TRUE(width > 0 && width < 1e-10) << width;
 }
 
 }  // namespace
