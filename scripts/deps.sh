@@ -8,7 +8,8 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 native=(cmake make g++ binutils pkg-config libgtest-dev googletest libbenchmark-dev
-        libmpfr-dev libgmp-dev libopenblas-dev liblapacke-dev libflint-arb-dev)
+        libmpfr-dev libgmp-dev libopenblas-dev liblapacke-dev libflint-arb-dev
+        libsuitesparse-dev)
 cross=(crossbuild-essential-arm64 qemu-user libgomp1-arm64-cross)
 arm64=(libmpfr-dev:arm64 libgmp-dev:arm64)
 
