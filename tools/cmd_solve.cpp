@@ -152,6 +152,8 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
     print_enclosures(lo.data(), hi.data(), n, 1);
     print_status(status);
     std::printf("%s\n", how.c_str());
+    if (automatic && status != 0)
+        std::printf("not proven on the sparse path; --dense tries the dense solver\n");
     std::printf("time %.6f s, n = %llu, 1 right-hand side, mode %d: %s\n", seconds,
                 (unsigned long long)n, mode, band_method(mode));
     return finish_output("solve");
