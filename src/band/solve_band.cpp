@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "band/band.h"
+#include "band/rows.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
 #include "common/scratch.h"
@@ -120,8 +121,8 @@ void refine(const band_view &A, const double *b, int32_t normal, uint64_t w, con
         } else {
             for (uint64_t k = 0; k < n; ++k) y[k] = 0.0;
             for (uint64_t i = 0; i < n; ++i) {
-                const uint64_t j0 = i > A.kl ? i - A.kl : 0, j1 = i + A.ku < n - 1 ? i + A.ku : n - 1;
-                for (uint64_t j = j0; j <= j1; ++j) y[j] = y[j] + entry(A, i, j) * wk.v[i];
+                const band_row row = row_of(&A, i);
+                for (uint64_t j = row.first; j <= row.last; ++j) y[j] = y[j] + row.at[j] * wk.v[i];
             }
         }
         lsolve(n, w, L, y);
@@ -203,10 +204,10 @@ bool symmetric(const band_view &A) {
     return true;
 }
 
-int32_t solve_band(uint64_t n, uint64_t kl, uint64_t ku, const double *ab, uint64_t ldab,
-                   const double *b, double *x_lo, double *x_hi, int32_t mode) {
+int32_t solve_band(const band_view &A, const double *b, double *x_lo, double *x_hi,
+                   int32_t mode) {
     fenv_guard env;
-    const band_view A{n, kl < n - 1 ? kl : n - 1, ku < n - 1 ? ku : n - 1, kl, ldab, ab};
+    const uint64_t n = A.n;
     freer<7> mem;
     work wk{};
     wk.hi = mem.own(alloc<double>(n));
@@ -244,12 +245,12 @@ extern "C" NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t 
     if (kl >= UINT64_MAX - 1 || ku >= UINT64_MAX - 1 - kl || ldab < kl + ku + 1) return -1;
     if ((uint32_t)mode > 1) return -1;
     if (too_big(n, ldab)) return -1;
-    const uint64_t klc = kl < n - 1 ? kl : n - 1, kuc = ku < n - 1 ? ku : n - 1;
+    const band::band_view A{n, kl < n - 1 ? kl : n - 1, ku < n - 1 ? ku : n - 1, kl, ldab, ab};
     for (uint64_t i = 0; i < n; ++i) {
         if (!finite_bits(b[i])) return -1;
-        const uint64_t j0 = i > klc ? i - klc : 0, j1 = i + kuc < n - 1 ? i + kuc : n - 1;
-        for (uint64_t j = j0; j <= j1; ++j)
-            if (!finite_bits(ab[i * (ldab - 1) + kl + j])) return -1;
+        const band::band_row row = band::row_of(&A, i);
+        for (uint64_t j = row.first; j <= row.last; ++j)
+            if (!finite_bits(row.at[j])) return -1;
     }
-    return band::solve_band(n, kl, ku, ab, ldab, b, x_lo, x_hi, mode);
+    return band::solve_band(A, b, x_lo, x_hi, mode);
 }

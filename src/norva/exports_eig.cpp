@@ -126,13 +126,7 @@ extern "C" NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t
     using namespace norva;
     if (n == 0 || (uint32_t)mode > 1) return -1;
     if ((v == nullptr) != (d == nullptr)) return -1;
-    for (uint64_t i = 0; i < n; ++i)
-        for (uint64_t j = 0; j < n; ++j) {
-            // Both entries tested on their bits before they are compared.
-            const double x = a[i * lda + j], xt = a[j * lda + i];
-            if (!finite_bits(x) || !finite_bits(xt) || x != xt) return -1;
-            if (v && !finite_bits(v[i * ldv + j])) return -1;
-        }
+    if (!symmetric_inputs(n, a, lda, v, ldv)) return -1;
     if (d)
         for (uint64_t i = 0; i < n; ++i)
             if (!finite_bits(d[i])) return -1;

@@ -66,13 +66,7 @@ extern "C" NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda
     if (n == 0 || lower == nullptr) return -1;
     if ((uint32_t)mode > 1) return -1;
     if (l && !finite_bits(shift)) return -1;
-    for (uint64_t i = 0; i < n; ++i)
-        for (uint64_t j = 0; j < n; ++j) {
-            // The transposed entry is tested on its bits first: no NaN is compared.
-            const double x = a[i * lda + j], xt = a[j * lda + i];
-            if (!finite_bits(x) || !finite_bits(xt) || x != xt) return -1;
-            if (l && !finite_bits(l[i * ldl + j])) return -1;
-        }
+    if (!symmetric_inputs(n, a, lda, l, ldl)) return -1;
 
     *lower = -std::numeric_limits<double>::infinity();
     fenv_guard env;
