@@ -1,10 +1,12 @@
 // norva demo: an embedded showcase that needs no input.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "commands.h"
 #include "demo.h"
+#include "json.h"
 
 namespace tool {
 
@@ -30,21 +32,83 @@ void list_sections(std::FILE *out) {
     for (const section &s : sections) std::fprintf(out, "  %-8s %s\n", s.name, s.title);
 }
 
+// With --json the printing helpers below write the lines of the current
+// example into this document instead: {"number", "title", "lines": [...]}
+// per example, each line {"label", "text"}, {"label", "value"} or {"why"}.
+json_writer *json_doc = nullptr;
+bool example_open = false;
+
+void close_example() {
+    if (!example_open) return;
+    json_doc->end_array();
+    json_doc->end_object();
+    example_open = false;
+}
+
+// The next line of the current example (one without a title if none is open).
+void json_line() {
+    if (!example_open) {
+        json_doc->begin_object(nullptr);
+        json_doc->begin_array("lines");
+        example_open = true;
+    }
+    json_doc->begin_object(nullptr, true);
+}
+
 void run_section(const section &s) {
-    std::printf("== %s ==\n\n", s.title);
+    if (!json_doc) {
+        std::printf("== %s ==\n\n", s.title);
+        s.run();
+        return;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    json_doc->begin_object(nullptr);
+    json_doc->string("name", s.name);
+    json_doc->string("title", s.title);
+    json_doc->begin_array("examples");
     s.run();
+    close_example();
+    json_doc->end_array();
+    json_doc->number("time_s",
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    json_doc->end_object();
 }
 
 }  // namespace
 
-void demo_title(int number, const char *title) { std::printf("%d. %s\n", number, title); }
+void demo_title(int number, const char *title) {
+    if (!json_doc) {
+        std::printf("%d. %s\n", number, title);
+        return;
+    }
+    close_example();
+    json_doc->begin_object(nullptr);
+    json_doc->integer("number", number);
+    json_doc->string("title", title);
+    json_doc->begin_array("lines");
+    example_open = true;
+}
 
 void demo_value(const char *label, double v) {
-    std::printf("   %-22s %-24a %.17g\n", label, v, v);
+    if (!json_doc) {
+        std::printf("   %-22s %-24a %.17g\n", label, v, v);
+        return;
+    }
+    json_line();
+    json_doc->string("label", label);
+    json_doc->exact("value", v);
+    json_doc->end_object();
 }
 
 void demo_text(const char *label, const std::string &text) {
-    std::printf("   %-22s %s\n", label, text.c_str());
+    if (!json_doc) {
+        std::printf("   %-22s %s\n", label, text.c_str());
+        return;
+    }
+    json_line();
+    json_doc->string("label", label);
+    json_doc->string("text", text);
+    json_doc->end_object();
 }
 
 void demo_modes(const double exact[4]) {
@@ -78,6 +142,12 @@ bool plain_cholesky(int n, const std::vector<double> &a, std::vector<double> &L,
 }
 
 void demo_why(const char *text) {
+    if (json_doc) {
+        json_line();
+        json_doc->string("why", text);
+        json_doc->end_object();
+        return;
+    }
     const int width = 76, indent = 3;
     int col = 0;
     const char *p = text;
@@ -102,15 +172,22 @@ void demo_why(const char *text) {
 
 int cmd_demo(int argc, char **argv) {
     const section *only = nullptr;
+    bool json = false;
     for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+            continue;
+        }
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::printf(
-                "Usage: norva demo [SECTION]\n"
+                "Usage: norva demo [SECTION] [--json]\n"
                 "\n"
                 "Prints worked examples where ordinary floating point gives a wrong\n"
                 "answer, next to the library's exact or verified results.  Needs no\n"
-                "input; everything shown is computed as it runs.  Sections (all by\n"
-                "default):\n");
+                "input; everything shown is computed as it runs.  --json writes the\n"
+                "sections as a JSON document: per example its numbered title and its\n"
+                "lines (label and text, or label and value as {\"hex\", \"dec\"}, or the\n"
+                "explanation \"why\").  Sections (all by default):\n");
             list_sections(stdout);
             return finish_output("demo");
         }
@@ -122,6 +199,17 @@ int cmd_demo(int argc, char **argv) {
             list_sections(stderr);
             return exit_error;
         }
+    }
+    if (json) {
+        json_writer w;
+        json_doc = &w;
+        json_begin(w, "demo");
+        w.begin_array("sections");
+        for (const section &s : sections)
+            if (!only || only == &s) run_section(s);
+        w.finish();
+        json_doc = nullptr;
+        return finish_output("demo");
     }
     if (!only || only->run == demo_sums)
         std::printf(

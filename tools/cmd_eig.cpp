@@ -1,4 +1,4 @@
-// norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx]:
+// norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx] [--json]:
 // enclosures of all eigenvalues of a symmetric matrix, and which of them
 // the enclosures do not separate.
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json.h"
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
@@ -19,6 +20,7 @@ namespace {
 
 const char *const eig_help =
     "Usage: norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx]\n"
+    "                 [--json]\n"
     "\n"
     "Encloses every eigenvalue of the symmetric matrix A (a Matrix Market file;\n"
     "a file whose banner says \"symmetric\" stores one triangle): row i bounds\n"
@@ -49,7 +51,9 @@ const char *const eig_help =
     "  --mode 1         floating-point products with an a priori error bound\n"
     "  --blas           matrix products through OpenBLAS (cblas_dgemm)\n"
     "  --vectors V.mtx  approximate eigenvectors, one per column (needs --values)\n"
-    "  --values d.mtx   approximate eigenvalues (needs --vectors)\n";
+    "  --values d.mtx   approximate eigenvalues (needs --vectors)\n"
+    "  --json           the same results as a JSON document (norva help); the\n"
+    "                   overlapping enclosures are listed in \"overlaps\"\n";
 
 const char *eig_method(int mode, bool blas) {
     if (mode == 0)
@@ -86,13 +90,33 @@ void print_overlaps(const double *lo, const double *hi, uint64_t n) {
                     alone == 1 ? "" : "s");
 }
 
+// The runs of overlapping enclosures (proven ones only) as "overlaps":
+// [{"first": i, "last": j, "lo": ..., "hi": ...}], 1-based indices.
+void json_overlaps(json_writer &w, bool proven, const double *lo, const double *hi, uint64_t n) {
+    w.begin_array("overlaps");
+    for (uint64_t first = 0; proven && first < n;) {
+        double top;
+        const uint64_t last = overlap_run(lo, hi, n, first, &top);
+        if (last > first) {
+            w.begin_object(nullptr, true);
+            w.unsigned_integer("first", first + 1);
+            w.unsigned_integer("last", last + 1);
+            w.exact("lo", lo[first]);
+            w.exact("hi", top);
+            w.end_object();
+        }
+        first = last + 1;
+    }
+    w.end_array();
+}
+
 }  // namespace
 
 int cmd_eig(int argc, char **argv) {
     std::vector<std::string> files;
     std::string v_path, d_path;
     int mode = 0;
-    bool blas = false;
+    bool blas = false, json = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const int common = common_option("eig", argc, argv, i, 1, mode, blas);
@@ -101,6 +125,8 @@ int cmd_eig(int argc, char **argv) {
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             std::fputs(eig_help, stdout);
             return finish_output("eig");
+        } else if (!std::strcmp(arg, "--json")) {
+            json = true;
         } else if (!std::strcmp(arg, "--vectors") || !std::strcmp(arg, "--values")) {
             if (i + 1 >= argc) return fail("eig", "%s needs a Matrix Market file", arg);
             (std::strcmp(arg, "--vectors") ? d_path : v_path) = argv[++i];
@@ -145,6 +171,22 @@ int cmd_eig(int argc, char **argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status < 0) return fail("eig", "the library rejected the problem (status %d)", status);
+    if (json) {
+        json_writer w;
+        json_begin(w, "eig");
+        json_outcome(w, status, given ? "given" : "jacobi", mode, blas, eig_method(mode, blas),
+                     seconds);
+        w.unsigned_integer("n", n);
+        w.string("a", a_path);
+        w.string_or_null("vectors", v_path);
+        w.string_or_null("values", d_path);
+        w.begin_array("eigenvalues");
+        for (uint64_t i = 0; i < n; ++i) w.enclosure(nullptr, lo[i], hi[i]);
+        w.end_array();
+        json_overlaps(w, status == 0, lo.data(), hi.data(), n);
+        w.finish();
+        return finish_output("eig");
+    }
 
     print_enclosures(lo.data(), hi.data(), n, 1, true);
     if (status == 0) {

@@ -1,4 +1,4 @@
-// norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas]: verified
+// norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas] [--json]: verified
 // least-squares (more rows than columns) or minimum-norm (fewer rows)
 // solutions from Matrix Market files.
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json.h"
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
@@ -18,7 +19,7 @@ namespace tool {
 namespace {
 
 const char *const lstsq_help =
-    "Usage: norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas]\n"
+    "Usage: norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas] [--json]\n"
     "\n"
     "Encloses, for the m x n matrix A and the right-hand sides B (m rows;\n"
     "default: one vector of ones), both Matrix Market files:\n"
@@ -41,14 +42,15 @@ const char *const lstsq_help =
     "  --mode 0   bounds from exactly rounded products (default)\n"
     "  --mode 1   floating-point products with a priori error bounds\n"
     "  --mode 2   double-length inverse and solution, for ill-conditioned problems\n"
-    "  --blas     matrix products through OpenBLAS (cblas_dgemm)\n";
+    "  --blas     matrix products through OpenBLAS (cblas_dgemm)\n"
+    "  --json     the same results as a JSON document (norva help)\n";
 
 }  // namespace
 
 int cmd_lstsq(int argc, char **argv) {
     std::vector<std::string> files;
     int mode = 0;
-    bool blas = false;
+    bool blas = false, json = false;
     double alpha = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
@@ -58,6 +60,8 @@ int cmd_lstsq(int argc, char **argv) {
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             std::fputs(lstsq_help, stdout);
             return finish_output("lstsq");
+        } else if (!std::strcmp(arg, "--json")) {
+            json = true;
         } else if (!std::strcmp(arg, "--alpha")) {
             if (!option_number("lstsq", argc, argv, i, alpha)) return exit_error;
             int e;
@@ -84,6 +88,25 @@ int cmd_lstsq(int argc, char **argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status < 0) return fail("lstsq", "the library rejected the problem (status %d)", status);
+    if (json) {
+        json_writer w;
+        json_begin(w, "lstsq");
+        json_outcome(w, status, "augmented", mode, blas, solve_method(mode, blas), seconds);
+        w.string("problem", m >= n ? "least squares" : "minimum norm");
+        w.unsigned_integer("m", m);
+        w.unsigned_integer("n", n);
+        w.unsigned_integer("nrhs", nrhs);
+        w.string("a", a_path);
+        w.string_or_null("b", b_path);
+        w.unsigned_integer("order", m + n);
+        if (alpha == 0)
+            w.null("alpha");
+        else
+            w.exact("alpha", alpha);
+        json_enclosures(w, "solution", lo.data(), hi.data(), n, nrhs);
+        w.finish();
+        return finish_output("lstsq");
+    }
 
     print_enclosures(lo.data(), hi.data(), n, nrhs);
     print_status(status);

@@ -1,5 +1,5 @@
 // norva solve A.mtx [B.mtx] [--mode 0|1|2] [--blas] [--radius R.mtx |
-// --rel-radius r] [--rhs-radius S.mtx] [--dense | --band | --sparse]: a
+// --rel-radius r] [--rhs-radius S.mtx] [--dense | --band | --sparse] [--json]: a
 // verified solve of a dense, interval, band or sparse system, read from
 // Matrix Market files.
 #include <chrono>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json.h"
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
@@ -22,7 +23,7 @@ namespace {
 const char *const solve_help =
     "Usage: norva solve A.mtx [B.mtx] [--mode 0|1|2] [--blas]\n"
     "                   [--radius R.mtx | --rel-radius r] [--rhs-radius S.mtx]\n"
-    "                   [--dense | --band | --sparse]\n"
+    "                   [--dense | --band | --sparse] [--json]\n"
     "\n"
     "Encloses the solution of A X = B for the square matrix A and the right-hand\n"
     "sides B (default: one vector of ones), both Matrix Market files (array or\n"
@@ -32,7 +33,8 @@ const char *const solve_help =
     "For each component: the lower and upper bound (17 significant digits) and\n"
     "the width of the enclosure in units in the last place; then the status\n"
     "(0 all proven, 1 some component unproven: shown as [-inf, inf]), the time\n"
-    "and the method.\n"
+    "and the method.  --json writes the same as a JSON document (norva help\n"
+    "explains its conventions).\n"
     "\n"
     "  --mode 0   bounds from exactly rounded products (default)\n"
     "  --mode 1   floating-point products with a priori error bounds\n"
@@ -101,14 +103,33 @@ entry_list nonzeros(const dense_matrix &d) {
     return l;
 }
 
+// "n", "nrhs" and the files of the system.
+void json_problem(json_writer &w, uint64_t n, uint64_t nrhs, const std::string &a_path,
+                  const std::string &b_path) {
+    w.unsigned_integer("n", n);
+    w.unsigned_integer("nrhs", nrhs);
+    w.string("a", a_path);
+    w.string_or_null("b", b_path);
+}
+
+// {"lower": kl, "upper": ku}.
+void json_band(json_writer &w, const char *key, uint64_t kl, uint64_t ku) {
+    w.begin_object(key, true);
+    w.unsigned_integer("lower", kl);
+    w.unsigned_integer("upper", ku);
+    w.end_object();
+}
+
 // The band path (`band`) or the sparse path for the square matrix `list`
 // (from a_path) and the right-hand side b; prints the enclosures, the path
 // and the time.
 int solve_structured(bool band, bool automatic, const entry_list &list, const std::string &a_path,
-                     const std::vector<double> &b, int mode) {
+                     const std::string &b_path, const std::vector<double> &b, int mode,
+                     bool json) {
     const csr_matrix a = to_csr(list);
     const uint64_t n = a.n;
-    uint64_t kl, ku;
+    uint64_t kl, ku, rkl = 0, rku = 0;
+    bool known = false;
     bandwidths(a, band, kl, ku);
     std::vector<double> lo(n), hi(n);
     std::string how;
@@ -130,8 +151,7 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
         how = "band path (norva_solve_band): bandwidths " + band_pair(kl, ku) +
               " from the nonzeros of the file";
     } else {
-        uint64_t rkl = 0, rku = 0;
-        const bool known = reordered_bandwidths(a, rkl, rku);
+        known = reordered_bandwidths(a, rkl, rku);
         status = norva_solve_sparse(n, a.row_ptr.data(), a.col_idx.data(), a.val.data(), b.data(),
                                     lo.data(), hi.data(), mode);
         if (status < 0 && known && band_limit / n < rkl + rku + 1)
@@ -149,6 +169,23 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status < 0) return fail("solve", "the library rejected the system (status %d)", status);
+    if (json) {
+        json_writer w;
+        json_begin(w, "solve");
+        json_outcome(w, status, band ? "band" : "sparse", mode, false, band_method(mode), seconds);
+        json_problem(w, n, 1, a_path, b_path);
+        json_band(w, "bandwidths", kl, ku);
+        if (!band) {
+            w.boolean("automatic", automatic);
+            if (known)
+                json_band(w, "reordered_bandwidths", rkl, rku);
+            else
+                w.null("reordered_bandwidths");
+        }
+        json_enclosures(w, "solution", lo.data(), hi.data(), n, 1);
+        w.finish();
+        return finish_output("solve");
+    }
     print_enclosures(lo.data(), hi.data(), n, 1);
     print_status(status);
     std::printf("%s\n", how.c_str());
@@ -208,7 +245,7 @@ int cmd_solve(int argc, char **argv) {
     std::vector<std::string> files;
     std::string r_path, s_path, rel_text;
     int mode = 0;
-    bool blas = false, relative = false;
+    bool blas = false, relative = false, json = false;
     path choice = path::automatic;
     double rel = 0;
     for (int i = 1; i < argc; ++i) {
@@ -219,6 +256,8 @@ int cmd_solve(int argc, char **argv) {
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             std::fputs(solve_help, stdout);
             return finish_output("solve");
+        } else if (!std::strcmp(arg, "--json")) {
+            json = true;
         } else if (!std::strcmp(arg, "--radius") || !std::strcmp(arg, "--rhs-radius")) {
             if (i + 1 >= argc) return fail("solve", "%s needs a Matrix Market file of radii", arg);
             (std::strcmp(arg, "--radius") ? s_path : r_path) = argv[++i];
@@ -280,8 +319,8 @@ int cmd_solve(int argc, char **argv) {
             return fail("solve", "%s takes one right-hand side; %s has %llu columns", flag,
                         b_path.c_str(), (unsigned long long)B.cols);
         return solve_structured(choice == path::band, automatic,
-                                stored.listed ? stored.list : nonzeros(stored.dense), a_path, B.v,
-                                mode);
+                                stored.listed ? stored.list : nonzeros(stored.dense), a_path,
+                                b_path, B.v, mode, json);
     }
     if (!stored.listed) {
         A = std::move(stored.dense);
@@ -318,6 +357,24 @@ int cmd_solve(int argc, char **argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status < 0) return fail("solve", "the library rejected the system (status %d)", status);
 
+    if (json) {
+        json_writer w;
+        json_begin(w, "solve");
+        json_outcome(w, status, interval ? "interval" : "dense", mode, blas,
+                     solve_method(mode, blas), seconds);
+        json_problem(w, n, nrhs, a_path, b_path);
+        if (interval) {
+            w.string_or_null("radius", r_path);
+            if (relative)
+                w.number("rel_radius", rel);
+            else
+                w.null("rel_radius");
+            w.string_or_null("rhs_radius", s_path);
+        }
+        json_enclosures(w, "solution", lo.data(), hi.data(), n, nrhs);
+        w.finish();
+        return finish_output("solve");
+    }
     print_enclosures(lo.data(), hi.data(), n, nrhs);
     print_status(status);
     if (interval) {

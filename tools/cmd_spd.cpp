@@ -1,4 +1,4 @@
-// norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s]: a
+// norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s] [--json]: a
 // proof that a symmetric matrix is positive definite, with a guaranteed lower
 // bound of its smallest eigenvalue.
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json.h"
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
@@ -18,7 +19,7 @@ namespace tool {
 namespace {
 
 const char *const spd_help =
-    "Usage: norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s]\n"
+    "Usage: norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s] [--json]\n"
     "\n"
     "Proves that the symmetric matrix A (a Matrix Market file; a file whose\n"
     "banner says \"symmetric\" stores one triangle) is positive definite, and\n"
@@ -45,7 +46,8 @@ const char *const spd_help =
     "  --mode 1        floating-point products with an a priori error bound\n"
     "  --blas          matrix products through OpenBLAS (cblas_dgemm)\n"
     "  --factor L.mtx  verify this factor (needs --shift)\n"
-    "  --shift s       the shift of the factor; it must be positive for a proof\n";
+    "  --shift s       the shift of the factor; it must be positive for a proof\n"
+    "  --json          the same results as a JSON document (norva help)\n";
 
 const char *spd_method(int mode, bool blas) {
     if (mode == 0)
@@ -61,7 +63,7 @@ int cmd_spd(int argc, char **argv) {
     std::vector<std::string> files;
     std::string l_path;
     int mode = 0;
-    bool blas = false, have_shift = false;
+    bool blas = false, have_shift = false, json = false;
     double shift = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
@@ -71,6 +73,8 @@ int cmd_spd(int argc, char **argv) {
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             std::fputs(spd_help, stdout);
             return finish_output("spd");
+        } else if (!std::strcmp(arg, "--json")) {
+            json = true;
         } else if (!std::strcmp(arg, "--factor")) {
             if (i + 1 >= argc) return fail("spd", "--factor needs a Matrix Market file");
             l_path = argv[++i];
@@ -110,6 +114,31 @@ int cmd_spd(int argc, char **argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status < 0) return fail("spd", "the library rejected the matrix (status %d)", status);
 
+    // A diagonal entry that is not positive disproves definiteness.
+    uint64_t bad_diagonal = n;
+    if (status != 0)
+        for (uint64_t i = 0; i < n && bad_diagonal == n; ++i)
+            if (!(A.at(i, i) > 0)) bad_diagonal = i;
+    if (json) {
+        json_writer w;
+        json_begin(w, "spd");
+        json_outcome(w, status, l_path.empty() ? "automatic" : "factor", mode, blas,
+                     spd_method(mode, blas), seconds);
+        w.unsigned_integer("n", n);
+        w.string("a", a_path);
+        w.exact("lower", lower);
+        w.string_or_null("factor", l_path);
+        if (l_path.empty())
+            w.null("shift");
+        else
+            w.exact("shift", shift);
+        if (bad_diagonal < n)
+            w.unsigned_integer("nonpositive_diagonal", bad_diagonal + 1);
+        else
+            w.null("nonpositive_diagonal");
+        w.finish();
+        return finish_output("spd");
+    }
     std::printf("status %d (%s)\n", status,
                 status == 0 ? "positive definite: proven" : "positive definiteness not proven");
     if (std::isinf(lower))
@@ -125,14 +154,11 @@ int cmd_spd(int argc, char **argv) {
     else
         std::printf("path: the factor %s with the shift %.17g%s\n", l_path.c_str(), shift,
                     shift > 0 ? "" : " (a shift that is not positive cannot prove anything)");
-    if (status != 0)
-        for (uint64_t i = 0; i < n; ++i)
-            if (!(A.at(i, i) > 0)) {
-                std::printf("A is not positive definite: its diagonal entry (%llu, %llu) = %.17g "
-                            "is not positive (e^T A e for the unit vector e)\n",
-                            (unsigned long long)(i + 1), (unsigned long long)(i + 1), A.at(i, i));
-                break;
-            }
+    if (bad_diagonal < n)
+        std::printf("A is not positive definite: its diagonal entry (%llu, %llu) = %.17g is not "
+                    "positive (e^T A e for the unit vector e)\n",
+                    (unsigned long long)(bad_diagonal + 1), (unsigned long long)(bad_diagonal + 1),
+                    A.at(bad_diagonal, bad_diagonal));
     std::printf("time %.6f s, n = %llu, mode %d: %s\n", seconds, (unsigned long long)n, mode,
                 spd_method(mode, blas));
     return finish_output("spd");

@@ -1,11 +1,13 @@
 // norva sum: the exact sum of numbers read from a file or standard input,
 // rounded once.
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "commands.h"
+#include "json.h"
 #include "numbers.h"
 #include "qxsum/qxsum.h"
 
@@ -14,7 +16,7 @@ namespace tool {
 namespace {
 
 const char sum_help[] =
-    "Usage: norva sum [--round MODE] [--float] [FILE]\n"
+    "Usage: norva sum [--round MODE] [--float] [--json] [FILE]\n"
     "\n"
     "Adds the numbers in FILE (standard input when FILE is absent or '-')\n"
     "exactly and prints the exact sum rounded once, in hexadecimal (%a) and in\n"
@@ -41,6 +43,7 @@ const char sum_help[] =
     "                default), up (toward +inf), down (toward -inf),\n"
     "                zero (toward zero)\n"
     "  --float       read binary32 numbers and round the sum to a float\n"
+    "  --json        the sum as a JSON document (norva help)\n"
     "  -h, --help    show this help\n"
     "\n"
     "Special values: a NaN, or +inf together with -inf, gives nan; otherwise\n"
@@ -72,7 +75,7 @@ bool parse_mode(const char *s, uint32_t &rnd) {
 
 int cmd_sum(int argc, char **argv) {
     uint32_t rnd = 0;
-    bool single = false;
+    bool single = false, json = false;
     const char *path = nullptr;
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
@@ -85,6 +88,8 @@ int cmd_sum(int argc, char **argv) {
                 return finish_output("sum");
             } else if (std::strcmp(a, "--float") == 0) {
                 single = true;
+            } else if (std::strcmp(a, "--json") == 0) {
+                json = true;
             } else if (std::strcmp(a, "--round") == 0 || std::strncmp(a, "--round=", 8) == 0) {
                 const char *v = a[7] == '=' ? a + 8 : nullptr;
                 if (!v) {
@@ -116,6 +121,7 @@ int cmd_sum(int argc, char **argv) {
         }
     }
 
+    const auto t0 = std::chrono::steady_clock::now();
     qxsum_acc acc;
     qxsum_init(&acc);
     std::string error;
@@ -125,11 +131,20 @@ int cmd_sum(int argc, char **argv) {
     if (f != stdin) std::fclose(f);
     if (!ok) return fail("sum", "%s", error.c_str());
 
-    if (single) {
-        const float s = qxsum_roundf(&acc, rnd);
-        std::printf("%a  %.9g\n", (double)s, (double)s);
+    const double s = single ? (double)qxsum_roundf(&acc, rnd) : qxsum_round(&acc, rnd);
+    if (json) {
+        json_writer w;
+        json_begin(w, "sum");
+        w.string("file", name);
+        w.string("format", single ? "binary32" : "binary64");
+        w.string("rounding", modes[rnd].name);
+        w.exact("sum", s);
+        w.number("time_s",
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        w.finish();
+    } else if (single) {
+        std::printf("%a  %.9g\n", s, s);
     } else {
-        const double s = qxsum_round(&acc, rnd);
         std::printf("%a  %.17g\n", s, s);
     }
     return finish_output("sum");

@@ -136,6 +136,12 @@ bool widen(double a, double r, double &lo, double &hi) {
     return std::isfinite(lo) && std::isfinite(hi);
 }
 
+double width_up(double lo, double hi) {
+    const double w = hi - lo;
+    if (!std::isfinite(w)) return INFINITY;
+    return sum_error(hi, -lo, w) > 0 ? std::nextafter(w, INFINITY) : w;
+}
+
 double scaled_radius(double r, double a) {
     if (r == 0 || a == 0) return 0;
     return std::nextafter(r * std::fabs(a), INFINITY);

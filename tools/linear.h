@@ -52,6 +52,10 @@ bool load_rhs(const char *command, const std::string &path, uint64_t rows, dense
 // an end overflows.
 bool widen(double a, double r, double &lo, double &hi);
 
+// hi - lo rounded up (lo <= hi, both finite): rounded to nearest and moved
+// one unit up unless that rounding was exact; +inf when it overflows.
+double width_up(double lo, double hi);
+
 // An upper bound of r |a| for r >= 0: 0 when r or a is 0, else the product
 // rounded to nearest and moved one unit up (an underflow to 0 included).
 double scaled_radius(double r, double a);

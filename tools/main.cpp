@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "json.h"
 #include "norva.h"
 
 namespace tool {
@@ -55,10 +56,49 @@ void usage(std::FILE *out) {
     std::fprintf(out,
                  "\n"
                  "norva COMMAND --help shows the options of a command.\n"
-                 "Exit status: 0 on success, 2 on a usage or input error.\n");
+                 "Exit status: 0 on success, 2 on a usage or input error.\n"
+                 "\n"
+                 "Every command takes --json and then writes its results as one JSON\n"
+                 "document instead: each computed double as {\"hex\": \"0x1.8p+1\", \"dec\": 3}\n"
+                 "(exact hexadecimal, and the shortest decimal that reads back as the same\n"
+                 "double); infinities and NaN, which JSON numbers cannot hold, as the\n"
+                 "strings \"inf\", \"-inf\" and \"nan\"; each enclosure as {\"lo\", \"hi\",\n"
+                 "\"width\" (hi - lo rounded up), \"ulps\" (null when unproven)}; with the\n"
+                 "status, the path taken, the mode and the time in seconds (\"time_s\").\n"
+                 "Errors are reported as without --json: exit status 2, the message on\n"
+                 "standard error, nothing on standard output.\n");
+}
+
+// --json anywhere among the arguments; it is removed from them.
+bool take_json(int &argc, char **argv) {
+    bool json = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
+        else
+            argv[kept++] = argv[i];
+    argc = kept;
+    argv[argc] = nullptr;
+    return json;
 }
 
 int cmd_help(int argc, char **argv) {
+    if (take_json(argc, argv)) {
+        if (argc > 1) return fail("help", "--json lists the commands; it takes no command name");
+        json_writer w;
+        json_begin(w, "help");
+        w.begin_array("commands");
+        for (const command &c : commands) {
+            w.begin_object(nullptr, true);
+            w.string("name", c.name);
+            w.string("summary", c.summary);
+            w.end_object();
+        }
+        w.end_array();
+        w.finish();
+        return finish_output("help");
+    }
     if (argc <= 1) {
         usage(stdout);
         return finish_output("help");
@@ -100,9 +140,17 @@ int finish_output(const char *command) {
 }
 
 int cmd_version(int argc, char **argv) {
+    if (take_json(argc, argv)) {
+        if (argc > 1) return fail("version", "unexpected argument '%s'", argv[1]);
+        json_writer w;
+        json_begin(w, "version");
+        w.finish();
+        return finish_output("version");
+    }
     if (argc > 1) {
         if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-            std::printf("Usage: norva version\n\nPrints the version of the library.\n");
+            std::printf("Usage: norva version [--json]\n\nPrints the version of the library "
+                        "(--json: {\"command\": \"version\", \"version\": ...}).\n");
             return finish_output("version");
         }
         return fail("version", "unexpected argument '%s'", argv[1]);
