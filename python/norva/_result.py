@@ -1,0 +1,112 @@
+"""Result types: enclosures with their proof status."""
+
+import numpy as np
+
+STATUS_TEXT = {
+    0: "every component proven",
+    1: "not every component proven (unproven ones are [-inf, +inf])",
+}
+
+
+class Enclosure:
+    """Guaranteed bounds lo <= exact <= hi, componentwise.
+
+    Attributes
+    ----------
+    lo, hi : ndarray
+        The bounds, shaped like the result (a vector, or n x k for k
+        right-hand sides).  An unproven component is [-inf, +inf].
+    status : int
+        0 when every component is proven, 1 otherwise.
+    proven : ndarray of bool
+        Which components are proven (not [-inf, +inf]).
+    mid, rad : ndarray
+        A midpoint and a radius rounded up: [mid - rad, mid + rad] contains
+        [lo, hi].  For an unproven component mid is NaN and rad is +inf.
+    """
+
+    __slots__ = ("lo", "hi", "status", "what")
+
+    def __init__(self, lo, hi, status, what):
+        self.lo, self.hi, self.status, self.what = lo, hi, int(status), what
+        lo.flags.writeable = False
+        hi.flags.writeable = False
+
+    @property
+    def proven(self):
+        return ~((self.lo == -np.inf) & (self.hi == np.inf))
+
+    @property
+    def ok(self):
+        """True when every component is proven (status 0)."""
+        return self.status == 0
+
+    @property
+    def mid(self):
+        with np.errstate(invalid="ignore", over="ignore"):
+            m = 0.5 * self.lo + 0.5 * self.hi
+            return np.where(self.proven, m, np.nan)
+
+    @property
+    def rad(self):
+        with np.errstate(invalid="ignore", over="ignore"):
+            m = self.mid
+            r = np.maximum(self.hi - m, m - self.lo)
+            return np.where(self.proven, np.nextafter(r, np.inf), np.inf)
+
+    def contains(self, x):
+        """Componentwise lo <= x <= hi for values x shaped like the result."""
+        x = np.asarray(x, dtype=np.float64)
+        return (self.lo <= x) & (x <= self.hi)
+
+    def __repr__(self):
+        head = (f"<norva.Enclosure of {self.what}, shape {self.lo.shape}, status "
+                f"{self.status}: {STATUS_TEXT.get(self.status, '?')}>")
+        lo = self.lo.reshape(self.lo.shape[0], -1)
+        hi = self.hi.reshape(lo.shape)
+        rows = [head]
+        shown = range(lo.shape[0]) if lo.shape[0] <= 12 else [*range(5), None,
+                                                               *range(lo.shape[0] - 5,
+                                                                      lo.shape[0])]
+        for i in shown:
+            if i is None:
+                rows.append("  ...")
+                continue
+            cells = "  ".join(f"[{a:.17g}, {b:.17g}]" for a, b in zip(lo[i, :4], hi[i, :4]))
+            rows.append(f"  {i:>5}  {cells}{'  ...' if lo.shape[1] > 4 else ''}")
+        return "\n".join(rows)
+
+
+class SpdResult:
+    """Outcome of a positive-definiteness proof.
+
+    Attributes
+    ----------
+    proven : bool
+        True when A is proven positive definite (status 0).
+    lower : float
+        A guaranteed lower bound of the smallest eigenvalue whenever it is
+        not -inf; positive when proven (or 0 when the bound of a badly
+        scaled matrix underflows).
+    status : int
+        0 proven, 1 not proven.
+    """
+
+    __slots__ = ("lower", "status")
+
+    def __init__(self, lower, status):
+        self.lower, self.status = float(lower), int(status)
+
+    @property
+    def proven(self):
+        return self.status == 0
+
+    ok = proven
+
+    def __bool__(self):
+        return self.proven
+
+    def __repr__(self):
+        verdict = "positive definite (proven)" if self.proven else "not proven positive definite"
+        return (f"<norva.SpdResult: {verdict}, lambda_min >= {self.lower:.17g}, "
+                f"status {self.status}>")
