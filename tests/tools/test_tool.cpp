@@ -1,8 +1,9 @@
 // The norva command-line tool, run as a program: `norva sum` against MPFR
 // in every rounding mode (double and float, exact and inexact literals, the
 // hard sums of hard_inputs.h), its error handling (exit status 2, a message
-// naming file and line, nothing on standard output), and the demo's exact
-// results against values known from exact arithmetic.
+// naming file and line, nothing on standard output), the demo's exact
+// results against values known from exact arithmetic, and the --json
+// documents against the text output and exact solutions.
 #include <fcntl.h>
 #include <gmpxx.h>
 #include <gtest/gtest.h>
@@ -1231,6 +1232,380 @@ TEST(ToolDemo, SparseSectionHoldsItsClaims) {
     ASSERT_NE(w, std::string::npos);
     const double width = std::strtod(part.c_str() + w + 16, nullptr);
     EXPECT_TRUE(width > 0 && width < 1e-10) << width;
+}
+
+// --json ---------------------------------------------------------------
+
+// A JSON value from a strict parser: what the tool writes must be valid JSON
+// (RFC 8259), so nothing else is accepted.
+struct jvalue {
+    enum kind_t { null_v, bool_v, num_v, str_v, arr_v, obj_v } kind = null_v;
+    bool b = false;
+    double num = 0;
+    std::string str;
+    std::vector<jvalue> arr;
+    std::vector<std::pair<std::string, jvalue>> obj;
+
+    const jvalue &operator[](const std::string &key) const {
+        for (const auto &m : obj)
+            if (m.first == key) return m.second;
+        ADD_FAILURE() << "no member \"" << key << "\"";
+        static const jvalue none;
+        return none;
+    }
+};
+
+class json_parser {
+public:
+    explicit json_parser(const std::string &s) : s_(s) {}
+
+    // The whole text as one value (white space around it allowed).
+    bool parse(jvalue &v) { return value(v) && (blank(), p_ == s_.size()); }
+
+private:
+    void blank() {
+        while (p_ < s_.size() && std::strchr(" \t\n\r", s_[p_])) ++p_;
+    }
+    bool literal(const char *word) {
+        const size_t n = std::strlen(word);
+        if (s_.compare(p_, n, word) != 0) return false;
+        p_ += n;
+        return true;
+    }
+    bool digits() {
+        const size_t start = p_;
+        while (p_ < s_.size() && std::isdigit((unsigned char)s_[p_])) ++p_;
+        return p_ > start;
+    }
+    bool number(double &out) {
+        const size_t start = p_;
+        if (s_[p_] == '-') ++p_;
+        if (p_ < s_.size() && s_[p_] == '0')
+            ++p_;
+        else if (!digits())
+            return false;
+        if (p_ < s_.size() && s_[p_] == '.' && (++p_, !digits())) return false;
+        if (p_ < s_.size() && (s_[p_] == 'e' || s_[p_] == 'E')) {
+            ++p_;
+            if (p_ < s_.size() && (s_[p_] == '+' || s_[p_] == '-')) ++p_;
+            if (!digits()) return false;
+        }
+        out = std::strtod(s_.substr(start, p_ - start).c_str(), nullptr);
+        return true;
+    }
+    bool hex4(unsigned &u) {
+        if (p_ + 4 > s_.size()) return false;
+        const std::string h = s_.substr(p_, 4);
+        if (h.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        u = (unsigned)std::stoul(h, nullptr, 16);
+        p_ += 4;
+        return true;
+    }
+    static void utf8(unsigned cp, std::string &out) {
+        if (cp < 0x80) {
+            out += (char)cp;
+        } else if (cp < 0x800) {
+            out += (char)(0xc0 | cp >> 6);
+            out += (char)(0x80 | (cp & 0x3f));
+        } else if (cp < 0x10000) {
+            out += (char)(0xe0 | cp >> 12);
+            out += (char)(0x80 | (cp >> 6 & 0x3f));
+            out += (char)(0x80 | (cp & 0x3f));
+        } else {
+            out += (char)(0xf0 | cp >> 18);
+            out += (char)(0x80 | (cp >> 12 & 0x3f));
+            out += (char)(0x80 | (cp >> 6 & 0x3f));
+            out += (char)(0x80 | (cp & 0x3f));
+        }
+    }
+    bool string(std::string &out) {
+        if (s_[p_++] != '"') return false;
+        while (p_ < s_.size() && s_[p_] != '"') {
+            const unsigned char c = s_[p_++];
+            if (c < 0x20) return false;
+            if (c != '\\') {
+                out += (char)c;
+                continue;
+            }
+            if (p_ >= s_.size()) return false;
+            const char e = s_[p_++];
+            const char *simple = std::strchr("\"\\/bfnrt", e);
+            if (e == 'u') {
+                unsigned u, low;
+                if (!hex4(u)) return false;
+                if (u >= 0xd800 && u < 0xdc00) {  // a surrogate pair
+                    if (!literal("\\u") || !hex4(low) || low < 0xdc00 || low > 0xdfff) return false;
+                    u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00);
+                } else if (u >= 0xdc00 && u < 0xe000) {
+                    return false;
+                }
+                utf8(u, out);
+            } else if (simple && e) {
+                out += "\"\\/\b\f\n\r\t"[simple - "\"\\/bfnrt"];
+            } else {
+                return false;
+            }
+        }
+        return p_ < s_.size() && s_[p_++] == '"';
+    }
+    bool value(jvalue &v) {
+        blank();
+        if (p_ >= s_.size()) return false;
+        const char c = s_[p_];
+        if (c == '{' || c == '[') {
+            const bool object = c == '{';
+            v.kind = object ? jvalue::obj_v : jvalue::arr_v;
+            ++p_;
+            blank();
+            if (p_ < s_.size() && s_[p_] == (object ? '}' : ']')) return ++p_, true;
+            for (;;) {
+                jvalue item;
+                if (object) {
+                    std::string key;
+                    blank();
+                    if (p_ >= s_.size() || !string(key)) return false;
+                    for (const auto &m : v.obj)
+                        if (m.first == key) return false;  // duplicate member
+                    blank();
+                    if (!literal(":") || !value(item)) return false;
+                    v.obj.emplace_back(key, std::move(item));
+                } else {
+                    if (!value(item)) return false;
+                    v.arr.push_back(std::move(item));
+                }
+                blank();
+                if (literal(",")) continue;
+                return literal(object ? "}" : "]");
+            }
+        }
+        if (c == '"') return v.kind = jvalue::str_v, string(v.str);
+        if (literal("true") || literal("false")) return v.kind = jvalue::bool_v, v.b = c == 't', true;
+        if (literal("null")) return v.kind = jvalue::null_v, true;
+        return v.kind = jvalue::num_v, number(v.num);
+    }
+
+    const std::string &s_;
+    size_t p_ = 0;
+};
+
+// Runs the tool with --json appended: exit status 0, nothing on standard
+// error, and a valid document with the command's name.
+jvalue run_json(std::vector<std::string> args) {
+    const std::string command = args[0];
+    args.push_back("--json");
+    const run_result r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    jvalue doc;
+    EXPECT_TRUE(json_parser(r.out).parse(doc)) << r.out;
+    if (doc.kind == jvalue::obj_v) {
+        EXPECT_EQ(doc["command"].str, command);
+        EXPECT_EQ(doc["version"].str, norva_version());
+    }
+    return doc;
+}
+
+// A double written as {"hex", "dec"}: both name the same double, bit for bit
+// (infinities and NaN as the strings "inf", "-inf", "nan").
+double jdouble(const jvalue &v) {
+    const std::string &hex = v["hex"].str;
+    char *end = nullptr;
+    const double h = std::strtod(hex.c_str(), &end);
+    EXPECT_TRUE(!hex.empty() && *end == '\0') << hex;
+    EXPECT_TRUE(std::isfinite(h) ? hex.find("0x") <= 1 : hex == "inf" || hex == "-inf" || hex == "nan")
+        << hex;
+    const jvalue &d = v["dec"];
+    if (std::isfinite(h)) {
+        EXPECT_EQ(d.kind, jvalue::num_v);
+        EXPECT_TRUE(same_bits(d.num, h)) << hex;
+    } else {
+        EXPECT_EQ(d.str, hex);
+    }
+    return h;
+}
+
+// An enclosure: its bounds, with the width checked to be hi - lo rounded up
+// (exact rationals) and the count of ulps (stepping when it is small).
+std::pair<double, double> jenclosure(const jvalue &e) {
+    const double lo = jdouble(e["lo"]), hi = jdouble(e["hi"]);
+    if (!std::isfinite(lo) || !std::isfinite(hi)) {
+        EXPECT_EQ(e["width"].str, "inf");
+        EXPECT_EQ(e["ulps"].kind, jvalue::null_v);
+        return {lo, hi};
+    }
+    const double w = e["width"].num;
+    const mpq_class exact = mpq_class(hi) - mpq_class(lo);
+    EXPECT_TRUE(mpq_class(w) >= exact && mpq_class(std::nextafter(w, -INFINITY)) < exact)
+        << lo << " " << hi << " " << w;
+    const double ulps = e["ulps"].num;
+    if (ulps < 1000) {
+        double x = lo;
+        int steps = 0;
+        while (x < hi) x = std::nextafter(x, INFINITY), ++steps;
+        EXPECT_EQ(ulps, steps) << lo << " " << hi;
+    }
+    return {lo, hi};
+}
+
+// Every solving command against its own text output (bit for bit) and the
+// exact solution (rational arithmetic): the dense solver in each mode,
+// interval data (the solution has zeros, so enclosures straddle 0 and their
+// widths are inexact differences), band and sparse paths, two right-hand
+// sides, and least squares of a square system.
+TEST(ToolJson, EnclosuresMatchTheTextOutputAndTheExactSolution) {
+    std::mt19937_64 rng(0x5eed0400);
+    const int n = 6;
+    std::vector<double> a, b;
+    integer_system(rng, n, a, b);
+    const double x0[n] = {0, 3, 0, -1, 0, 2};
+    for (int i = 0; i < n; ++i) {
+        b[i] = 0;
+        for (int j = 0; j < n; ++j) b[i] += a[i * n + j] * x0[j];
+    }
+    std::vector<double> b2(2 * n);
+    for (int i = 0; i < n; ++i) b2[2 * i] = b[i], b2[2 * i + 1] = 2 * b[i];
+    const std::vector<mpq_class> qa(a.begin(), a.end()), qb(b.begin(), b.end());
+    const std::vector<mpq_class> x = exact_solve(n, qa, qb);
+    const std::string fa = mtx("ja.mtx", n, n, a).string(), fb = mtx("jb.mtx", n, 1, b).string(),
+                      fb2 = mtx("jb2.mtx", n, 2, b2).string();
+    struct json_case {
+        std::vector<std::string> args;
+        const char *path;
+    };
+    const std::vector<json_case> cases = {
+        {{"solve", fa, fb}, "dense"},
+        {{"solve", fa, fb, "--mode", "1"}, "dense"},
+        {{"solve", fa, fb, "--mode", "2"}, "dense"},
+        {{"solve", fa, fb2}, "dense"},
+        {{"solve", fa, fb, "--rel-radius", "1e-3"}, "interval"},
+        {{"solve", fa, fb, "--band"}, "band"},
+        {{"solve", fa, fb, "--sparse", "--mode", "1"}, "sparse"},
+        {{"lstsq", fa, fb}, "augmented"},
+    };
+    for (const json_case &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const run_result text = run(c.args);
+        ASSERT_EQ(text.status, 0) << text.err;
+        const auto want = enclosures(text.out);
+        const jvalue doc = run_json(c.args);
+        EXPECT_EQ(doc["status"].num, 0);
+        EXPECT_TRUE(doc["proven"].b);
+        EXPECT_EQ(doc["path"].str, c.path);
+        EXPECT_EQ(doc["a"].str, fa);
+        const auto &columns = doc["solution"].arr;
+        ASSERT_EQ(columns.size() * n, want.size());
+        for (size_t k = 0; k < columns.size(); ++k) {
+            ASSERT_EQ(columns[k].arr.size(), (size_t)n);
+            std::vector<std::pair<double, double>> box;
+            for (int i = 0; i < n; ++i) {
+                box.push_back(jenclosure(columns[k].arr[i]));
+                EXPECT_TRUE(same_bits(box[i].first, want[k * n + i].first) &&
+                            same_bits(box[i].second, want[k * n + i].second))
+                    << "rhs " << k << " row " << i;
+            }
+            std::vector<mpq_class> xk = x;
+            for (mpq_class &v : xk) v *= (int)(k + 1);
+            EXPECT_TRUE(encloses(box, xk)) << "rhs " << k;
+        }
+    }
+}
+
+// eig (a simple and a double eigenvalue), spd, sum, version and help against
+// exact values and the text output; the whole demo as a document whose
+// sums section carries the values the text shows.
+TEST(ToolJson, OtherCommandsMatchTheTextOutput) {
+    const std::string ones = mtx("jones.mtx", 3, 3, std::vector<double>(9, 1.0)).string();
+    const run_result eig_text = run({"eig", ones});
+    const jvalue eig = run_json({"eig", ones});
+    const auto want = enclosures(eig_text.out);
+    ASSERT_EQ(eig["eigenvalues"].arr.size(), 3u);
+    ASSERT_EQ(want.size(), 3u);
+    const double spectrum[3] = {0, 0, 3};
+    for (int i = 0; i < 3; ++i) {
+        const auto [lo, hi] = jenclosure(eig["eigenvalues"].arr[i]);
+        EXPECT_TRUE(same_bits(lo, want[i].first) && same_bits(hi, want[i].second)) << i;
+        EXPECT_TRUE(lo <= spectrum[i] && spectrum[i] <= hi) << i;
+    }
+    ASSERT_EQ(eig["overlaps"].arr.size(), 1u);
+    EXPECT_EQ(eig["overlaps"].arr[0]["first"].num, 1);
+    EXPECT_EQ(eig["overlaps"].arr[0]["last"].num, 2);
+
+    const std::string diag = mtx("jdiag.mtx", 2, 2, {3, 0, 0, 1}).string();
+    const jvalue spd = run_json({"spd", diag, "--mode", "1"});
+    const double lower = jdouble(spd["lower"]);
+    EXPECT_TRUE(lower > 0 && lower <= 1);
+    EXPECT_TRUE(same_bits(lower, spd_lower(run({"spd", diag, "--mode", "1"}))));
+    EXPECT_EQ(spd["path"].str, "automatic");
+    EXPECT_EQ(spd["nonpositive_diagonal"].kind, jvalue::null_v);
+
+    const fs::path terms = write_file("jterms.txt", "0.1 0.2 -0.3\n");
+    const jvalue sum = run_json({"sum", "--round", "up", terms.string()});
+    double printed_sum;
+    ASSERT_TRUE(printed(run({"sum", "--round", "up", terms.string()}), printed_sum));
+    EXPECT_TRUE(same_bits(jdouble(sum["sum"]), printed_sum));
+    EXPECT_EQ(sum["rounding"].str, "up");
+
+    EXPECT_EQ(run_json({"version"}).obj.size(), 2u);
+    std::vector<std::string> names;
+    const jvalue help = run_json({"help"});
+    for (const jvalue &c : help["commands"].arr) names.push_back(c["name"].str);
+    EXPECT_EQ(names, (std::vector<std::string>{"version", "sum", "solve", "spd", "lstsq", "eig",
+                                               "demo", "help"}));
+
+    // The demo: every section, and its values in the order the text prints
+    // them (lines ending in "%a %.17g" of one double).
+    const jvalue demo = run_json({"demo"});
+    std::vector<std::string> sections;
+    std::vector<double> values;
+    for (const jvalue &s : demo["sections"].arr) {
+        sections.push_back(s["name"].str);
+        EXPECT_FALSE(s["examples"].arr.empty()) << s["name"].str;
+        for (const jvalue &ex : s["examples"].arr)
+            for (const jvalue &line : ex["lines"].arr)
+                for (const auto &m : line.obj)
+                    if (m.first == "value") values.push_back(jdouble(m.second));
+    }
+    EXPECT_EQ(sections, (std::vector<std::string>{"sums", "solve", "spd", "interval", "lstsq",
+                                                  "eig", "sparse"}));
+    std::vector<double> shown;
+    std::istringstream in(full_demo().out);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string t; words >> t;) w.push_back(t);
+        if (w.size() < 2) continue;
+        const std::string &hex = w[w.size() - 2];
+        char *e1, *e2;
+        const double h = std::strtod(hex.c_str(), &e1), d = std::strtod(w.back().c_str(), &e2);
+        if (*e1 == '\0' && *e2 == '\0' && same_bits(h, d) &&
+            (hex.find("0x") <= 1 || !std::isfinite(h)))
+            shown.push_back(h);
+    }
+    ASSERT_FALSE(values.empty());
+    ASSERT_EQ(values.size(), shown.size());
+    for (size_t i = 0; i < values.size(); ++i) EXPECT_TRUE(same_bits(values[i], shown[i])) << i;
+}
+
+// Unproven enclosures as strings; errors as without --json; a file name
+// with a quote, a backslash and a byte that is not UTF-8 still gives valid
+// JSON (the byte as U+FFFD).
+TEST(ToolJson, UnprovenResultsErrorsAndOddFileNames) {
+    const std::string singular = mtx("jsing.mtx", 2, 2, {1, 1, 1, 1}).string();
+    const jvalue doc = run_json({"solve", singular});
+    EXPECT_EQ(doc["status"].num, 1);
+    EXPECT_FALSE(doc["proven"].b);
+    for (const jvalue &e : doc["solution"].arr.at(0).arr) {
+        const auto [lo, hi] = jenclosure(e);
+        EXPECT_TRUE(lo == -INFINITY && hi == INFINITY);
+    }
+    const fs::path bad = write_file("jbad.mtx", "%%MatrixMarket matrix array real general\n2 x\n");
+    EXPECT_TRUE(rejected(run({"solve", bad.string(), "--json"}), {"jbad.mtx:2"}));
+    EXPECT_TRUE(rejected(run({"eig", "--json", "--mode", "3", bad.string()}), {"bad mode"}));
+
+    const std::string odd = "j\"q\\\xff.mtx";
+    fs::copy_file(singular, scratch() / odd);
+    EXPECT_EQ(run_json({"spd", (scratch() / odd).string()})["a"].str,
+              (scratch() / "j\"q\\\xef\xbf\xbd.mtx").string());
 }
 
 }  // namespace
