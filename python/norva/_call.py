@@ -9,11 +9,12 @@ from ._result import Enclosure
 # Shared pieces of the docstrings.
 DOC = {
     "modes": """mode : int
-        0: error bounds from exactly rounded products (tightest, slowest);
+        0: error bounds from exactly rounded products (tightest, slowest).
         1: floating-point products with a priori rounding-error bounds
-        (faster, somewhat wider){mode2}.""",
-    "mode2": """; 2: a double-length solve, for ill-conditioned systems that
-        defeat modes 0 and 1""",
+        (faster, somewhat wider).{mode2}""",
+    "mode2": """
+        2: a double-length solve, for ill-conditioned systems that defeat
+        modes 0 and 1.""",
     "gemm": """gemm : None, "numpy" or callable
         The dense matrix product used for the heavy work.  None: the
         library's own.  "numpy": NumPy's matmul, i.e. the BLAS NumPy was
