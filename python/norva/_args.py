@@ -118,10 +118,18 @@ def real(name, value):
     return x
 
 
-def symmetric(name, arr):
-    """Exactly symmetric, as the library requires; names the first pair."""
+def symmetric(name, value):
+    """A square, exactly symmetric matrix, as the library requires; the error
+    names the first pair of entries that differ."""
+    arr = matrix(name, value, square=True)
     diff = arr != arr.T
     if diff.any():
         i, j = np.argwhere(diff)[0]
         raise ValueError(f"{name}: not exactly symmetric: entry ({i}, {j}) = {arr[i, j]!r} but "
                          f"({j}, {i}) = {arr[j, i]!r}")
+    return arr
+
+
+def both_or_neither(names, x, y, what):
+    if (x is None) != (y is None):
+        raise ValueError(f"{names}: give both ({what}) or neither")

@@ -34,11 +34,9 @@ def spd(A, mode=0, gemm=None, *, l=None, shift=None):
 
     {raises}
     """
-    a = _args.matrix("A", A, square=True)
-    _args.symmetric("A", a)
+    a = _args.symmetric("A", A)
     n = a.shape[0]
-    if (l is None) != (shift is None):
-        raise ValueError("l, shift: give both (a factor to verify and its shift) or neither")
+    _args.both_or_neither("l, shift", l, shift, "a factor to verify and its shift")
     ll = None if l is None else _args.matrix("l", l, n, n)
     sh = 0.0 if shift is None else _args.real("shift", shift)
     m = _args.mode(mode, 1)
@@ -78,11 +76,9 @@ def eig_sym(A, v=None, d=None, mode=0, gemm=None):
 
     {raises}
     """
-    a = _args.matrix("A", A, square=True)
-    _args.symmetric("A", a)
+    a = _args.symmetric("A", A)
     n = a.shape[0]
-    if (v is None) != (d is None):
-        raise ValueError("v, d: give both (approximate eigenvectors and eigenvalues) or neither")
+    _args.both_or_neither("v, d", v, d, "approximate eigenvectors and eigenvalues")
     vv = None if v is None else _args.matrix("v", v, n, n)
     dd = None if d is None else _args.vector("d", d, n)
     m = _args.mode(mode, 1)
