@@ -24,32 +24,6 @@ inline void bit_range(uint64_t u, int *lo, int *hi) {
 
 inline bool special(uint64_t u) { return ((u >> 52) & 0x7ff) == 0x7ff; }
 
-// The digits 0 .. ns-1 of |x| / 2^scale, v bits each, with the sign of x, into
-// out[0], out[stride], ...; a nonzero digit marks its slice.
-inline void digits(uint64_t u, int scale, int v, int ns, double *out, uint64_t stride, int *mark) {
-    if ((u << 1) == 0) {
-        for (int s = 0; s < ns; ++s) out[(uint64_t)s * stride] = 0.0;
-        return;
-    }
-    const sig g = split(u);
-    const uint64_t mask = (1ULL << v) - 1;
-    const bool neg = u >> 63;
-    int sh = scale - g.e;
-    for (int s = 0; s < ns; ++s, sh += v) {
-        double d = 0.0;
-        if (sh < 64 && sh + v > 0) {
-            const uint64_t mag = (sh >= 0 ? g.m >> sh : g.m << -sh) & mask;
-            if (mag) {
-                mark[s] = 1;
-                d = neg ? -(double)mag : (double)mag;
-            }
-        }
-        out[(uint64_t)s * stride] = d;
-    }
-}
-
-bool mul_ok(uint64_t a, uint64_t b, uint64_t *r) { return !__builtin_mul_overflow(a, b, r); }
-
 }  // namespace
 
 int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi, int *flag) {
@@ -68,6 +42,23 @@ int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi,
             *lo = a < *lo ? a : *lo;
             *hi = b > *hi ? b : *hi;
         }
+    }
+    return 0;
+}
+
+int oz_scales(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
+              uint64_t ldb, int *rowlo, int *rowflag, int *collo, int *colflag, int *P, int *Q) {
+    *P = 0;
+    *Q = 0;
+    for (uint64_t i = 0; i < m; ++i) {
+        int hi = 0;
+        if (scale_of(A + i * lda, 1, k, &rowlo[i], &hi, &rowflag[i])) return 1;
+        if (rowflag[i] && hi - rowlo[i] + 1 > *P) *P = hi - rowlo[i] + 1;
+    }
+    for (uint64_t j = 0; j < n; ++j) {
+        int hi = 0;
+        if (scale_of(B + j, ldb, k, &collo[j], &hi, &colflag[j])) return 1;
+        if (colflag[j] && hi - collo[j] + 1 > *Q) *Q = hi - collo[j] + 1;
     }
     return 0;
 }
@@ -102,17 +93,9 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     int *colflag = scope.own(norva::alloc_zero<int>(n));
     if (!rowlo || !rowflag || !collo || !colflag) return fallback();
 
-    int P = 0, Q = 0;
-    for (uint64_t i = 0; i < m; ++i) {
-        int hi = 0;
-        if (scale_of(A + i * lda, 1, k, &rowlo[i], &hi, &rowflag[i])) return fallback();
-        if (rowflag[i] && hi - rowlo[i] + 1 > P) P = hi - rowlo[i] + 1;
-    }
-    for (uint64_t j = 0; j < n; ++j) {
-        int hi = 0;
-        if (scale_of(B + j, ldb, k, &collo[j], &hi, &colflag[j])) return fallback();
-        if (colflag[j] && hi - collo[j] + 1 > Q) Q = hi - collo[j] + 1;
-    }
+    int P, Q;
+    if (oz_scales(m, n, k, A, lda, B, ldb, rowlo, rowflag, collo, colflag, &P, &Q))
+        return fallback();
     const int sA = (P + v - 1) / v, sB = (Q + v - 1) / v;
     if (sA == 0 || sB == 0 || sA * sB > 64) return fallback();
     const int W = sA + sB - 1;

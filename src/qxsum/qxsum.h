@@ -75,6 +75,45 @@ int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
               uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd, norva_gemm_fn gemm,
               void *ctx);
 
+/* --- int8 slices ---------------------------------------------------------
+ *
+ * An int8 kernel sets C[i*ldc + j] = sum over l < k of A[i*lda + l] *
+ * Bt[j*ldb + l] for i < m, j < n, in 32-bit integer arithmetic: A holds m
+ * rows and Bt n rows of k signed bytes (Bt is the right factor transposed,
+ * so that both run along k with unit stride).  k = 0 sets the block to 0. */
+typedef void (*qxsum_i8_fn)(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+                            const int8_t *Bt, uint64_t ldb, int32_t *C, uint64_t ldc, void *ctx);
+
+/* The same correctly rounded C = A B + beta C as qxgemm, bit for bit, from
+ * products of 7-bit signed digit slices (int8) computed by kernel (NULL:
+ * i8_internal), never with more than 32768 for its k.  Returns 0, or -1
+ * when rnd > 3 (C untouched). */
+int qxgemm_oz8(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
+               uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd,
+               qxsum_i8_fn kernel, void *ctx);
+
+/* The default kernel: the one chosen once per process (see i8_pick), split
+ * over threads by columns for large products.  ctx is ignored. */
+void i8_internal(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+                 const int8_t *Bt, uint64_t ldb, int32_t *C, uint64_t ldc, void *ctx);
+/* The kernel on the AArch64 dot-product instruction (2 x 4 tiles); only to
+ * be called when the processor has it.  Elsewhere the portable kernel. */
+void i8_sdot(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda, const int8_t *Bt,
+             uint64_t ldb, int32_t *C, uint64_t ldc);
+
+/* Kernel numbers and names: 0 "plain" (portable), 1 "vnni", 2 "sdot",
+ * 3 "avx2", 4 "i8mm"; only 0 and 2 are ever chosen.  i8_which is -1 until
+ * the first use, then the chosen number for the rest of the process; it is
+ * read and written only by relaxed atomic operations. */
+extern int32_t i8_which;
+/* Choose the kernel: "sdot" when the processor has the dot-product
+ * instruction, else "plain"; QXSUM_I8_PLAIN starting with "1" forces
+ * "plain"; then QXSUM_I8_KERNEL naming an available kernel selects it
+ * (other values are ignored).  Stores the choice once, into i8_which. */
+void i8_pick(void);
+/* The name of the chosen kernel (choosing it first if need be). */
+const char *qxsum_i8_kernel(void);
+
 #ifdef __cplusplus
 }
 #endif

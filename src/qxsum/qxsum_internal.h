@@ -110,6 +110,40 @@ void gemm_internal(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t
 // a NaN or infinity is met, else 0.
 int scale_of(const double *x, uint64_t stride, uint64_t count, int *lo, int *hi, int *flag);
 
+// Row scales (rowlo, rowflag; m entries) of A and column scales (collo,
+// colflag; n entries) of B, and the largest row span P of A and column span Q
+// of B (0 when all zero).  Returns 1 as soon as a NaN or infinity is met.
+int oz_scales(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
+              uint64_t ldb, int *rowlo, int *rowflag, int *collo, int *colflag, int *P, int *Q);
+
+inline bool mul_ok(uint64_t a, uint64_t b, uint64_t *r) { return !__builtin_mul_overflow(a, b, r); }
+
+// The digits 0 .. ns-1 of |x| / 2^scale (x with bit pattern u), v bits each,
+// with the sign of x, into out[0], out[stride], ...; a nonzero digit marks
+// its slice.  T is double (the scheme of qxgemm_oz) or int8_t (v = 7).
+template <class T>
+inline void digits(uint64_t u, int scale, int v, int ns, T *out, uint64_t stride, int *mark) {
+    if ((u << 1) == 0) {
+        for (int s = 0; s < ns; ++s) out[(uint64_t)s * stride] = 0;
+        return;
+    }
+    const sig g = split(u);
+    const uint64_t mask = (1ULL << v) - 1;
+    const bool neg = u >> 63;
+    int sh = scale - g.e;
+    for (int s = 0; s < ns; ++s, sh += v) {
+        T d = 0;
+        if (sh < 64 && sh + v > 0) {
+            const uint64_t mag = (sh >= 0 ? g.m >> sh : g.m << -sh) & mask;
+            if (mag) {
+                mark[s] = 1;
+                d = neg ? (T)-(T)mag : (T)mag;
+            }
+        }
+        out[(uint64_t)s * stride] = d;
+    }
+}
+
 // words += value 2^bitpos (little-endian 64-bit words), carrying upward.
 void add_at(uint64_t *words, int nwords, uint64_t value, int bitpos);
 
@@ -132,6 +166,24 @@ inline double compose(uint64_t m, int e) {
     }
     return std::bit_cast<double>(m << (e + 1074));  // subnormal
 }
+
+// --- int8 kernels ------------------------------------------------------------
+
+// The defining loop of an int8 kernel (qxsum_i8_fn without ctx), one entry
+// at a time; the reference of the faster kernels.
+void i8_loop(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda, const int8_t *Bt,
+             uint64_t ldb, int32_t *C, uint64_t ldc);
+
+// The portable kernel ("plain"): on x86-64 packed and vectorised with the
+// best of AVX-512 VNNI and AVX2 the processor has (scratch from malloc; the
+// defining loop when it is unavailable), elsewhere the defining loop.
+enum i8_level : int { i8_generic = 0, i8_avx2 = 1, i8_vnni = 2 };
+int i8_best();
+void i8_plain(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda, const int8_t *Bt,
+              uint64_t ldb, int32_t *C, uint64_t ldc);
+// The same at an explicit level (at most i8_best()), for the tests.
+void i8_plain_at(int level, uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+                 const int8_t *Bt, uint64_t ldb, int32_t *C, uint64_t ldc);
 
 constexpr double default_nan = std::bit_cast<double>(0x7ff8000000000000ULL);
 

@@ -11,6 +11,7 @@
 
 #include "qxsum/qxsum.h"
 #include "qxsum/qxsum_internal.h"
+#include "qxsum/oz_problems.h"
 #include "support/alloc_sweep.h"
 #include "support/callbacks.h"
 #include "support/oracle.h"
@@ -28,6 +29,11 @@ using testsupport::scaled;
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 using testsupport::reverse_gemm;
+using oztest::expect_as_qxgemm;
+using oztest::gen;
+using oztest::make_problem;
+using oztest::problem;
+using oztest::random_case;
 
 // Pairwise sums in blocks of 7, each block summed separately, then combined
 // from the last block down.
@@ -77,61 +83,16 @@ void recording_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_
     reverse_gemm(m, n, k, A, lda, B, ldb, C, ldc, nullptr);
 }
 
-// Random entries of one of several kinds.
-struct gen {
-    std::mt19937_64 g;
-    explicit gen(uint64_t seed) : g(seed) {}
-    double uniform() { return std::uniform_real_distribution<double>(-1, 1)(g); }
-    int range(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(g); }
-    double entry(int kind) {
-        switch (kind) {
-            case 0: return uniform();                                   // full significands
-            case 1: return std::ldexp(uniform(), range(-60, 60));       // moderate range
-            case 2: {                                                   // zeros mixed in
-                const int r = range(0, 9);
-                if (r == 0) return 0.0;
-                if (r == 1) return -0.0;
-                return std::ldexp(uniform(), range(-20, 20));
-            }
-            case 3: return (double)range(-5, 5);                        // small integers
-            case 4: return std::ldexp(uniform(), range(-1074, 1000));   // whole range
-            default: return std::ldexp(uniform(), range(-1070, -1000)); // subnormal products
-        }
-    }
-};
-
-struct problem {
-    uint64_t m, n, k, lda, ldb, ldc;
-    std::vector<double> A, B, C;
-    double beta;
-};
-
-problem make_problem(gen &g, int kind, uint64_t m, uint64_t n, uint64_t k) {
-    problem p{m, n, k, k + (uint64_t)g.range(0, 2), n + (uint64_t)g.range(0, 2),
-              n + (uint64_t)g.range(0, 2), {}, {}, {}, 0.0};
-    p.A.resize(m * p.lda);
-    p.B.resize(k * p.ldb);
-    p.C.resize(m * p.ldc);
-    for (auto &x : p.A) x = g.entry(kind);
-    for (auto &x : p.B) x = g.entry(kind);
-    for (auto &x : p.C) x = g.entry(1);
-    return p;
-}
-
 // Runs qxgemm and qxgemm_oz on the same problem and compares every entry
 // (the padding between rows included: neither may write there).
 void expect_same(const problem &p, unsigned rnd, norva_gemm_fn gemm, const char *what) {
-    std::vector<double> c1 = p.C, c2 = p.C;
-    ASSERT_EQ(qxgemm(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, c1.data(), p.beta, p.ldc,
-                     rnd),
-              0);
-    ASSERT_EQ(qxgemm_oz(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, c2.data(), p.beta,
-                        p.ldc, rnd, gemm, nullptr),
-              0);
-    for (size_t q = 0; q < c1.size(); ++q)
-        ASSERT_TRUE(same_bits(c2[q], c1[q]))
-            << what << ": entry " << q << " of " << p.m << "x" << p.n << "x" << p.k
-            << ", rnd " << rnd << ", beta " << p.beta;
+    expect_as_qxgemm(
+        p, rnd,
+        [&](double *c) {
+            return qxgemm_oz(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, c, p.beta, p.ldc,
+                             rnd, gemm, nullptr);
+        },
+        what);
 }
 
 TEST(OzakiProduct, MatchesQxgemmOnRandomProblems) {
@@ -139,21 +100,7 @@ TEST(OzakiProduct, MatchesQxgemmOnRandomProblems) {
     const norva_gemm_fn callbacks[] = {nullptr, reverse_gemm, blocked_gemm};
     const int iters = scaled(600, 40);
     for (int it = 0; it < iters; ++it) {
-        const int kind = it % 6;
-        const uint64_t k = (it % 5 == 0) ? (uint64_t)g.range(60, 140) : (uint64_t)g.range(1, 12);
-        problem p = make_problem(g, kind, (uint64_t)g.range(1, 8), (uint64_t)g.range(1, 8), k);
-        const double betas[] = {0.0, 1.0, -2.5, 0x1p-600};
-        p.beta = betas[it % 4];
-        if (it % 9 == 0) {  // exact cancellation: pairs of opposite products
-            for (uint64_t i = 0; i < p.m; ++i)
-                for (uint64_t l = 0; l + 1 < p.k; l += 2) p.A[i * p.lda + l + 1] = -p.A[i * p.lda + l];
-            for (uint64_t l = 0; l + 1 < p.k; l += 2)
-                for (uint64_t j = 0; j < p.n; ++j) p.B[(l + 1) * p.ldb + j] = p.B[l * p.ldb + j];
-        }
-        if (it % 13 == 0) {  // a zero row of A and a zero column of B
-            for (uint64_t l = 0; l < p.k; ++l) p.A[l] = (l % 2) ? -0.0 : 0.0;
-            for (uint64_t l = 0; l < p.k; ++l) p.B[l * p.ldb + p.n - 1] = 0.0;
-        }
+        const problem p = random_case(g, it);
         expect_same(p, (unsigned)(it % 4), callbacks[it % 3], "random");
         if (::testing::Test::HasFatalFailure()) return;
     }
