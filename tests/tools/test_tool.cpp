@@ -1301,19 +1301,16 @@ private:
         p_ += 4;
         return true;
     }
+    // A code point of the basic plane in UTF-8 (the tool escapes only
+    // control characters and U+FFFD).
     static void utf8(unsigned cp, std::string &out) {
         if (cp < 0x80) {
             out += (char)cp;
         } else if (cp < 0x800) {
             out += (char)(0xc0 | cp >> 6);
             out += (char)(0x80 | (cp & 0x3f));
-        } else if (cp < 0x10000) {
-            out += (char)(0xe0 | cp >> 12);
-            out += (char)(0x80 | (cp >> 6 & 0x3f));
-            out += (char)(0x80 | (cp & 0x3f));
         } else {
-            out += (char)(0xf0 | cp >> 18);
-            out += (char)(0x80 | (cp >> 12 & 0x3f));
+            out += (char)(0xe0 | cp >> 12);
             out += (char)(0x80 | (cp >> 6 & 0x3f));
             out += (char)(0x80 | (cp & 0x3f));
         }
@@ -1331,14 +1328,8 @@ private:
             const char e = s_[p_++];
             const char *simple = std::strchr("\"\\/bfnrt", e);
             if (e == 'u') {
-                unsigned u, low;
-                if (!hex4(u)) return false;
-                if (u >= 0xd800 && u < 0xdc00) {  // a surrogate pair
-                    if (!literal("\\u") || !hex4(low) || low < 0xdc00 || low > 0xdfff) return false;
-                    u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00);
-                } else if (u >= 0xdc00 && u < 0xe000) {
-                    return false;
-                }
+                unsigned u;
+                if (!hex4(u) || (u >= 0xd800 && u < 0xe000)) return false;
                 utf8(u, out);
             } else if (simple && e) {
                 out += "\"\\/\b\f\n\r\t"[simple - "\"\\/bfnrt"];
