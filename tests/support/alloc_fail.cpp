@@ -43,6 +43,12 @@ std::atomic<uint64_t> failed{0};
 std::atomic<uint64_t> outstanding{0};
 std::atomic<bool> overflow{false};
 
+// Call counts per site, the same open addressing on the return address.
+constexpr size_t max_sites = 256;
+std::atomic<uintptr_t> site_where[max_sites];
+std::atomic<uint64_t> site_calls[max_sites];
+std::atomic<uintptr_t> fail_site{0};
+
 size_t home_slot(uintptr_t p) {
     return (size_t)(((uint64_t)(p >> 4) * 0x9e3779b97f4a7c15ULL) >> (64 - table_bits));
 }
@@ -89,10 +95,29 @@ bool runtime_caller(const void *ra) {
     return false;
 }
 
+// The number of calls from site ra so far, this one included (0 when the
+// site table is full).
+uint64_t count_site(uintptr_t ra) {
+    size_t i = home_slot(ra) & (max_sites - 1);
+    for (size_t n = 0; n < max_sites; ++n, i = (i + 1) & (max_sites - 1)) {
+        uintptr_t cur = site_where[i].load(std::memory_order_acquire);
+        if (cur == 0 && !site_where[i].compare_exchange_strong(cur, ra, std::memory_order_acq_rel) &&
+            cur != ra)
+            continue;  // taken by another site meanwhile
+        if (cur == 0 || cur == ra) return site_calls[i].fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    overflow.store(true, std::memory_order_relaxed);
+    return 0;
+}
+
 // Decides for one malloc/calloc call inside a window: false = fail it.
-bool admit() {
+// With a site armed, fail_at counts the calls of that site only.
+bool admit(const void *ra) {
     const uint64_t k = calls.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (k == fail_at.load(std::memory_order_relaxed)) {
+    const uint64_t j = count_site((uintptr_t)ra);
+    const uintptr_t site = fail_site.load(std::memory_order_relaxed);
+    const uint64_t armed = fail_at.load(std::memory_order_relaxed);
+    if (armed != 0 && (site == 0 ? k == armed : site == (uintptr_t)ra && j == armed)) {
         failed.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
@@ -104,7 +129,7 @@ bool admit() {
 extern "C" void *__wrap_malloc(size_t size) {
     if (!active.load(std::memory_order_acquire) || runtime_caller(__builtin_return_address(0)))
         return __real_malloc(size);
-    if (!admit()) return nullptr;
+    if (!admit(__builtin_return_address(0))) return nullptr;
     void *p = __real_malloc(size);
     if (p != nullptr) remember(p);
     return p;
@@ -113,7 +138,7 @@ extern "C" void *__wrap_malloc(size_t size) {
 extern "C" void *__wrap_calloc(size_t count, size_t size) {
     if (!active.load(std::memory_order_acquire) || runtime_caller(__builtin_return_address(0)))
         return __real_calloc(count, size);
-    if (!admit()) return nullptr;
+    if (!admit(__builtin_return_address(0))) return nullptr;
     void *p = __real_calloc(count, size);
     if (p != nullptr) remember(p);
     return p;
@@ -126,9 +151,16 @@ extern "C" void __wrap_free(void *p) {
 
 namespace testsupport {
 
-void watch_begin(uint64_t k) {
+void watch_begin(uint64_t k) { watch_begin_site(0, k); }
+
+void watch_begin_site(uintptr_t site, uint64_t k) {
     active.store(false, std::memory_order_release);
     for (size_t i = 0; i < table_size; ++i) table[i].store(0, std::memory_order_relaxed);
+    for (size_t i = 0; i < max_sites; ++i) {
+        site_where[i].store(0, std::memory_order_relaxed);
+        site_calls[i].store(0, std::memory_order_relaxed);
+    }
+    fail_site.store(site, std::memory_order_relaxed);
     calls.store(0, std::memory_order_relaxed);
     failed.store(0, std::memory_order_relaxed);
     outstanding.store(0, std::memory_order_relaxed);
@@ -154,5 +186,16 @@ alloc_stats watch_end() {
 }
 
 bool watching() { return active.load(std::memory_order_acquire); }
+
+size_t watch_sites(alloc_site *out, size_t cap) {
+    size_t count = 0;
+    for (size_t i = 0; i < max_sites; ++i) {
+        const uintptr_t w = site_where[i].load(std::memory_order_acquire);
+        if (w == 0) continue;
+        if (count < cap) out[count] = {w, site_calls[i].load(std::memory_order_acquire)};
+        ++count;
+    }
+    return count;
+}
 
 }  // namespace testsupport

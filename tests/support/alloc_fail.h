@@ -5,8 +5,10 @@
 // linked statically into the program) reach __wrap_malloc, __wrap_calloc and
 // __wrap_free in alloc_fail.cpp.  Outside a watch window those forward to the
 // C library and cost one atomic load.  Inside a window they
-//   - count the malloc and calloc calls, from every thread;
-//   - make the k-th call of the window fail (return NULL) when armed with k;
+//   - count the malloc and calloc calls, from every thread, in total and
+//     per allocation site (the return address of the call);
+//   - make the k-th call of the window fail (return NULL) when armed with k,
+//     or the k-th call from one site when armed with that site and k;
 //   - remember every block handed out, so that the window reports how many of
 //     them were not freed when it closed (a leak).
 // realloc is not interposed; the library does not use it.
@@ -25,6 +27,7 @@
 #ifndef NORVA_TESTS_ALLOC_FAIL_H
 #define NORVA_TESTS_ALLOC_FAIL_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace testsupport {
@@ -33,7 +36,7 @@ struct alloc_stats {
     uint64_t calls = 0;        // malloc + calloc calls seen in the window
     uint64_t failed = 0;       // calls that were made to fail
     uint64_t outstanding = 0;  // blocks allocated in the window, not yet freed
-    bool overflow = false;     // the block table ran full: outstanding is a lower bound
+    bool overflow = false;     // the block or site table ran full: counts are lower bounds
 };
 
 // Open a window.  fail_at = k > 0 makes the k-th malloc/calloc call of the
@@ -44,6 +47,20 @@ alloc_stats watch_peek();
 // Close the window and return its counts.
 alloc_stats watch_end();
 bool watching();
+
+// Allocation sites: the return address of a malloc/calloc call, i.e. the
+// place in the code that allocates (a loop allocating once per row is one
+// site).  A window counts the calls of each site, for up to 256 sites.
+struct alloc_site {
+    uintptr_t where;
+    uint64_t calls;
+};
+// Open a window in which the k-th call (k >= 1, over all threads) made from
+// `site` fails.
+void watch_begin_site(uintptr_t site, uint64_t k);
+// Copies the sites seen in the window so far into out (at most cap of them)
+// and returns their number; sites beyond 256 count as overflow.
+size_t watch_sites(alloc_site *out, size_t cap);
 
 // Closes the window when it goes out of scope (for early returns in tests).
 class alloc_watch {

@@ -1,0 +1,450 @@
+// Faults and threads across the nine exports, one table of cases:
+//   - every allocation of a call failing in turn (at orders where the
+//     parallel regions run on a team of two): a status the export may give,
+//     every enclosure sound or [-inf, +inf], no leak, the caller's rounding
+//     mode and flags kept; the number of allocations swept is printed;
+//   - 1, 2, 3 and 4 threads give the same bits, at orders above every
+//     parallel threshold of the export;
+//   - four caller threads calling exports at the same time (different
+//     exports, and the same export on different data), each under its own
+//     rounding mode, get the bits of the sequential calls, find their
+//     environment unchanged, and see the product callback called only from
+//     themselves, outside any parallel region.
+// Every case has an exactly known answer: integer systems with integer
+// solutions, spectra fixed by an exact similarity, lambda_min of 3 I + u u^T.
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cfenv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "eig_testing.h"
+#include "norva.h"
+#include "solve_testing.h"
+#include "support/alloc_sweep.h"
+#include "support/test_scale.h"
+
+namespace {
+
+using namespace solvetest;
+using vec = std::vector<double>;
+template <class T>
+using shared = std::shared_ptr<const T>;
+
+// One export on one data set.  call() writes the bounds into an n x nrhs
+// result (norva_spd: its lower bound into lo[0]) and returns the status;
+// check() judges a result against the known answer.
+struct robust_case {
+    std::string name;
+    const char *fn;  // the export
+    uint64_t n, nrhs;
+    std::function<int32_t(result &, norva_gemm_fn, void *)> call;
+    std::function<::testing::AssertionResult(const result &)> check;
+};
+
+// Every column proven and containing the exact answer, or [-inf, +inf]
+// (status 0 exactly when all are proven).  The sparse export also answers
+// -1 with every bound [-inf, +inf] when its own memory runs out.
+std::function<::testing::AssertionResult(const result &)> encloses(shared<exact_solution> x,
+                                                                   bool minus_one_trivial = false) {
+    return [=](const result &r) {
+        if (r.status == -1 && minus_one_trivial) {
+            for (uint64_t k = 0; k < r.nrhs; ++k)
+                if (!r.unproven(k)) return ::testing::AssertionFailure() << "-1 with bounds";
+            return ::testing::AssertionSuccess();
+        }
+        return sound(r, *x);
+    };
+}
+
+struct int_system {
+    std::shared_ptr<dense_system> s;
+    std::shared_ptr<exact_solution> x;
+};
+
+int_system integer_system(uint64_t n, uint64_t nrhs, uint64_t seed) {
+    int_system d{std::make_shared<dense_system>(make_system(n, nrhs)), nullptr};
+    rng g(seed);
+    d.x = std::make_shared<exact_solution>(fill_integer(*d.s, int_kind::dominant, g));
+    return d;
+}
+
+// norva_solve (nrhs 1) or norva_solve_many; with identity_r the caller's
+// "inverse" is I, so that the improvement attempt (modes 0, 1) or the
+// refinement (mode 2) has work to do.
+robust_case dense_case(uint64_t n, uint64_t nrhs, int32_t mode, bool identity_r, uint64_t seed) {
+    const int_system d = integer_system(n, nrhs, seed);
+    auto eye = std::make_shared<vec>(identity_r ? n * n : 0, 0.0);
+    for (uint64_t i = 0; identity_r && i < n; ++i) (*eye)[i * n + i] = 1.0;
+    const bool one = nrhs == 1 && !identity_r;
+    const char *fn = one ? "norva_solve" : "norva_solve_many";
+    const std::string name = std::string(fn) + " n " + std::to_string(n) + " nrhs " +
+                             std::to_string(nrhs) + (identity_r ? " R = I" : "") + " mode " +
+                             std::to_string(mode);
+    const double *r = identity_r ? eye->data() : nullptr;
+    return {name, fn, n, nrhs,
+            [s = d.s, eye, r, one, mode](result &o, norva_gemm_fn gemm, void *ctx) {
+                if (one)
+                    return norva_solve(s->n, s->a.data(), s->lda, s->b.data(), nullptr, 0,
+                                       o.lo.data(), o.hi.data(), mode, gemm, ctx);
+                return norva_solve_many(s->n, s->nrhs, s->a.data(), s->lda, s->b.data(), s->ldb,
+                                        r, s->n, o.lo.data(), o.hi.data(), o.ldx, mode, gemm, ctx);
+            },
+            encloses(d.x)};
+}
+
+// Radii of |v| 2^-30 around an integer system (v -+ |v| 2^-30 are exact and
+// average back to v): the midpoint system's solution is enclosed.
+robust_case interval_case(uint64_t n, uint64_t nrhs, int32_t mode, uint64_t seed) {
+    const int_system d = integer_system(n, nrhs, seed);
+    auto w = std::make_shared<std::vector<vec>>(4);
+    for (double v : d.s->a) (*w)[0].push_back(v - std::fabs(v) * 0x1p-30), (*w)[1].push_back(v + std::fabs(v) * 0x1p-30);
+    for (double v : d.s->b) (*w)[2].push_back(v - std::fabs(v) * 0x1p-30), (*w)[3].push_back(v + std::fabs(v) * 0x1p-30);
+    return {"norva_solve_interval n " + std::to_string(n) + " mode " + std::to_string(mode),
+            "norva_solve_interval", n, nrhs,
+            [w, n, nrhs, mode](result &o, norva_gemm_fn gemm, void *ctx) {
+                const std::vector<vec> &v = *w;
+                return norva_solve_interval(n, nrhs, v[0].data(), v[1].data(), n, v[2].data(),
+                                            v[3].data(), nrhs, nullptr, 0, o.lo.data(),
+                                            o.hi.data(), o.ldx, mode, gemm, ctx);
+            },
+            encloses(d.x)};
+}
+
+// A = 3 I + u u^T with a small integer u: lambda_min = 3 exactly.  With
+// binades, D A D for D = diag(2^e_i), e_i from -125 to 125 by steps of
+// 250 / n: the unscaled
+// proof fails and the retry on the scaled copy gives the bound;
+// lambda_min <= min_i a_ii.
+robust_case spd_case(uint64_t n, int32_t mode, bool binades, uint64_t seed) {
+    rng g(seed);
+    vec u(n);
+    for (auto &v : u) v = (double)g.range(-3, 3);
+    auto a = std::make_shared<vec>(n * n);
+    double cap = 3.0;
+    for (uint64_t i = 0; i < n; ++i)
+        for (uint64_t j = 0; j < n; ++j) {
+            const double v = u[i] * u[j] + (i == j ? 3.0 : 0.0);
+            const int e = (int)(i * 250 / n) + (int)(j * 250 / n) - 250;
+            (*a)[i * n + j] = binades ? std::ldexp(v, e) : v;
+        }
+    if (binades)
+        for (uint64_t i = 0; i < n; ++i) cap = std::min(cap, (*a)[i * n + i]);
+    return {"norva_spd n " + std::to_string(n) + (binades ? " binades" : "") + " mode " +
+                std::to_string(mode),
+            "norva_spd", 1, 1,
+            [a, n, mode](result &o, norva_gemm_fn gemm, void *ctx) {
+                return norva_spd(n, a->data(), n, nullptr, 0, 0.0, o.lo.data(), mode, gemm, ctx);
+            },
+            [cap](const result &o) -> ::testing::AssertionResult {
+                const double lower = o.lo[0];
+                const bool ok = o.status == 0 ? lower >= 0 && lower <= cap
+                                              : o.status == 1 && !(lower > 0);
+                if (ok) return ::testing::AssertionSuccess();
+                return ::testing::AssertionFailure() << "status " << o.status << ", lower " << lower;
+            }};
+}
+
+// A consistent right-hand side b = A x with integers: for m >= n, x is the
+// least-squares solution; for m < n, x = A^T y is the minimum-norm one.
+robust_case lstsq_case(uint64_t m, uint64_t n, int32_t mode, uint64_t seed) {
+    rng g(seed);
+    auto a = std::make_shared<vec>(m * n), b = std::make_shared<vec>(m, 0.0);
+    for (auto &v : *a) v = (double)g.range(-20, 20);
+    auto x = std::make_shared<exact_solution>();
+    x->n = n;
+    x->nrhs = 1;
+    x->x.assign(n, 0.0);
+    for (uint64_t j = 0; j < n; ++j) {
+        if (m >= n) x->x[j] = (double)g.range(-50, 50);
+        for (uint64_t i = 0; m < n && i < m; ++i) x->x[j] += (*a)[i * n + j] * (double)((int)(i % 5) - 2);
+    }
+    for (uint64_t i = 0; i < m; ++i)
+        for (uint64_t j = 0; j < n; ++j) (*b)[i] += (*a)[i * n + j] * x->x[j];  // exact integers
+    return {"norva_lstsq " + std::to_string(m) + " x " + std::to_string(n) + " mode " +
+                std::to_string(mode),
+            "norva_lstsq", n, 1,
+            [a, b, m, n, mode](result &o, norva_gemm_fn gemm, void *ctx) {
+                return norva_lstsq(m, n, 1, a->data(), n, b->data(), 1, 0.0, nullptr, 0,
+                                   o.lo.data(), o.hi.data(), 1, mode, gemm, ctx);
+            },
+            encloses(x)};
+}
+
+// H diag(d) H / n with integer d (n a power of two): the spectrum is d.
+robust_case eig_case(uint64_t n, int32_t mode, uint64_t seed) {
+    rng g(seed);
+    vec d(n);
+    for (auto &v : d) v = (double)g.range(-50, 50);
+    auto a = std::make_shared<vec>(eigtest::hadamard_similar(d));
+    auto x = std::make_shared<exact_solution>();
+    std::sort(d.begin(), d.end());
+    *x = exact_solution{n, 1, d};
+    return {"norva_eig_sym n " + std::to_string(n) + " mode " + std::to_string(mode),
+            "norva_eig_sym", n, 1,
+            [a, n, mode](result &o, norva_gemm_fn gemm, void *ctx) {
+                return norva_eig_sym(n, a->data(), n, nullptr, 0, nullptr, o.lo.data(),
+                                     o.hi.data(), mode, gemm, ctx);
+            },
+            encloses(x)};
+}
+
+// A band matrix with small integer entries and b = A x for an integer x.
+// Symmetric with diagonal 2 (kl + ku + 1): positive definite, the symmetric
+// formulation proves it.  Symmetric with that diagonal of alternating sign:
+// the symmetric attempt fails and the normal equations prove it.
+robust_case band_case(uint64_t n, uint64_t k, bool indefinite, int32_t mode, uint64_t seed) {
+    rng g(seed);
+    const uint64_t ld = 2 * k + 1;
+    auto ab = std::make_shared<vec>(n * ld, 0.0), b = std::make_shared<vec>(n, 0.0);
+    auto x = std::make_shared<exact_solution>();
+    *x = exact_solution{n, 1, vec(n)};
+    for (auto &v : x->x) v = (double)g.range(-50, 50);
+    auto at = [&](uint64_t i, uint64_t j) -> double & { return (*ab)[i * ld + k + j - i]; };
+    for (uint64_t i = 0; i < n; ++i) {
+        at(i, i) = (double)(2 * ld) * (indefinite && i % 2 ? -1 : 1);
+        for (uint64_t j = i + 1; j <= std::min(n - 1, i + k); ++j) at(i, j) = at(j, i) = (double)g.range(-3, 3);
+    }
+    for (uint64_t i = 0; i < n; ++i)
+        for (uint64_t j = i > k ? i - k : 0; j <= std::min(n - 1, i + k); ++j) (*b)[i] += at(i, j) * x->x[j];
+    return {"norva_solve_band n " + std::to_string(n) + (indefinite ? " indefinite" : " definite") +
+                " mode " + std::to_string(mode),
+            "norva_solve_band", n, 1,
+            [ab, b, n, k, ld, mode](result &o, norva_gemm_fn, void *) {
+                return norva_solve_band(n, k, k, ab->data(), ld, b->data(), o.lo.data(),
+                                        o.hi.data(), mode);
+            },
+            encloses(x)};
+}
+
+// The 5-point Laplacian of a g x g grid with 5 on the diagonal, numbered at
+// random, in compressed rows; b = A x for an integer x.
+robust_case sparse_case(uint64_t grid, int32_t mode, uint64_t seed) {
+    const uint64_t n = grid * grid;
+    std::mt19937_64 gen(seed);
+    std::vector<uint64_t> p(n);
+    std::iota(p.begin(), p.end(), 0);
+    std::shuffle(p.begin(), p.end(), gen);
+    std::vector<std::vector<uint64_t>> nb(n);
+    for (uint64_t r = 0; r < grid; ++r)
+        for (uint64_t c = 0; c < grid; ++c) {
+            const uint64_t i = p[r * grid + c];
+            if (r + 1 < grid) nb[i].push_back(p[(r + 1) * grid + c]), nb[p[(r + 1) * grid + c]].push_back(i);
+            if (c + 1 < grid) nb[i].push_back(p[r * grid + c + 1]), nb[p[r * grid + c + 1]].push_back(i);
+        }
+    auto rows = std::make_shared<std::vector<uint64_t>>(1, 0), cols = std::make_shared<std::vector<uint64_t>>();
+    auto val = std::make_shared<vec>(), b = std::make_shared<vec>(n, 0.0);
+    auto x = std::make_shared<exact_solution>();
+    *x = exact_solution{n, 1, vec(n)};
+    for (uint64_t i = 0; i < n; ++i) x->x[i] = (double)((int64_t)(i * 37 % 101) - 50);
+    for (uint64_t i = 0; i < n; ++i) {
+        cols->push_back(i);
+        val->push_back(5.0);
+        (*b)[i] += 5.0 * x->x[i];
+        for (uint64_t j : nb[i]) cols->push_back(j), val->push_back(-1.0), (*b)[i] -= x->x[j];
+        rows->push_back(cols->size());
+    }
+    return {"norva_solve_sparse n " + std::to_string(n) + " mode " + std::to_string(mode),
+            "norva_solve_sparse", n, 1,
+            [rows, cols, val, b, n, mode](result &o, norva_gemm_fn, void *) {
+                return norva_solve_sparse(n, rows->data(), cols->data(), val->data(), b->data(),
+                                          o.lo.data(), o.hi.data(), mode);
+            },
+            encloses(x, true)};
+}
+
+// Orders at which the regions of every export run on the whole team (rows
+// from 64), small enough to call each case once per allocation.
+std::vector<robust_case> sweep_cases() {
+    return {dense_case(64, 1, 0, false, 1),   dense_case(64, 1, 1, false, 2),
+            dense_case(64, 1, 2, false, 3),   dense_case(64, 8, 1, false, 4),
+            dense_case(64, 2, 0, true, 5),
+            interval_case(64, 2, 0, 7),       interval_case(64, 2, 1, 8),
+            spd_case(64, 0, false, 9),        spd_case(64, 1, false, 10),
+            spd_case(64, 0, true, 11),        lstsq_case(70, 40, 0, 12),
+            lstsq_case(30, 50, 2, 13),        eig_case(64, 0, 14),
+            eig_case(64, 1, 15),              band_case(80, 2, false, 0, 16),
+            band_case(80, 2, true, 1, 17),    sparse_case(9, 0, 18),
+            sparse_case(9, 1, 19)};
+}
+
+// Orders above every threshold of the export: the row regions from 64, the
+// update of the dense solver (mode 1 here, the cheapest) from 256, the
+// blocked products of the factorizations from 64^3 multiply-adds.
+std::vector<robust_case> thread_cases() {
+    return {dense_case(256, 1, 1, false, 21),   dense_case(70, 1, 0, false, 22),
+            dense_case(70, 1, 2, false, 23),    dense_case(256, 8, 1, false, 24),
+            dense_case(70, 2, 0, true, 25),     interval_case(256, 1, 1, 26),
+            interval_case(70, 2, 0, 27),        spd_case(200, 1, false, 28),
+            spd_case(130, 0, false, 29),        spd_case(130, 0, true, 30),
+            lstsq_case(90, 170, 1, 31),         lstsq_case(50, 30, 0, 32),
+            lstsq_case(50, 30, 2, 33),          eig_case(64, 0, 34),
+            eig_case(64, 1, 35),                band_case(300, 3, false, 0, 36),
+            band_case(300, 3, true, 1, 37),     sparse_case(12, 0, 38),
+            sparse_case(12, 1, 39)};
+}
+
+result run_case(const robust_case &c, norva_gemm_fn gemm = nullptr, void *ctx = nullptr) {
+    result r = blank_result(c.n, c.nrhs, c.nrhs);
+    r.status = c.call(r, gemm, ctx);
+    return r;
+}
+
+// ---- allocation failures --------------------------------------------------------------
+
+TEST(Robustness, EveryAllocationOfEveryExportFailing) {
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(2);
+    struct swept {
+        std::set<uintptr_t> sites;
+        uint64_t runs = 0;
+    };
+    std::map<std::string, swept> per_export;
+
+    // norva_version allocates nothing.
+    const char *v = nullptr;
+    const testsupport::site_sweep none = testsupport::for_each_allocation_site_failure(
+        [&] { v = norva_version(); }, [&](uint64_t) { EXPECT_STREQ(v, "0.7.0"); });
+    EXPECT_EQ(none.calls, 0u);
+    per_export["norva_version"] = {};
+
+    for (const robust_case &c : sweep_cases()) {
+        SCOPED_TRACE(c.name);
+        // Outputs allocated outside the watched call (static builds count the
+        // test's own allocations too); each run starts from the sentinel.
+        result r = blank_result(c.n, c.nrhs, c.nrhs);
+        int rounding = 0, flags = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        const testsupport::site_sweep sw = testsupport::for_each_allocation_site_failure(
+            [&] {
+                std::fill(r.lo.begin(), r.lo.end(), sentinel);
+                std::fill(r.hi.begin(), r.hi.end(), sentinel);
+                std::fesetround(FE_UPWARD);
+                std::feclearexcept(FE_ALL_EXCEPT);
+                r.status = c.call(r, nullptr, nullptr);
+                flags = std::fetestexcept(FE_ALL_EXCEPT);
+                rounding = std::fegetround();
+                std::fesetround(FE_TONEAREST);
+            },
+            [&](uint64_t k) {
+                EXPECT_TRUE(c.check(r));
+                EXPECT_EQ(rounding, FE_UPWARD);
+                EXPECT_EQ(flags, 0);
+                if (k == 0) {
+                    EXPECT_EQ(r.status, 0);
+                }
+            });
+        EXPECT_GT(sw.sites, 0u);
+        per_export[c.fn].sites.insert(sw.where.begin(), sw.where.end());
+        per_export[c.fn].runs += sw.runs;
+        std::printf("%-46s %5llu allocations, %3llu sites, %4llu runs failing one (%.2f s)\n",
+                    c.name.c_str(), (unsigned long long)sw.calls, (unsigned long long)sw.sites,
+                    (unsigned long long)sw.runs,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    omp_set_num_threads(saved);
+    EXPECT_EQ(per_export.size(), 9u);
+    for (const auto &[fn, w] : per_export) {
+        std::printf("allocation sites swept: %-22s %3zu sites, %5llu runs\n", fn.c_str(),
+                    w.sites.size(), (unsigned long long)w.runs);
+        RecordProperty("sites_" + fn, std::to_string(w.sites.size()));
+    }
+}
+
+// ---- thread counts --------------------------------------------------------------------
+
+TEST(Robustness, IdenticalBitsForOneToFourThreads) {
+    const int saved = omp_get_max_threads();
+    for (const robust_case &c : thread_cases()) {
+        omp_set_num_threads(1);
+        const result one = run_case(c);
+        EXPECT_EQ(one.status, 0) << c.name;
+        for (int t = 2; t <= 4; ++t) {
+            omp_set_num_threads(t);
+            EXPECT_TRUE(identical(run_case(c), one)) << c.name << ", " << t << " threads";
+        }
+    }
+    omp_set_num_threads(saved);
+}
+
+// ---- concurrent callers ---------------------------------------------------------------
+
+// The callback of a caller: reverse-order sums, and a record of every call
+// that came from another thread or from inside a parallel region.
+struct caller_log {
+    pthread_t self;
+    int calls = 0;
+    bool misplaced = false;
+};
+
+void logging_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                  const double *B, uint64_t ldb, double *C, uint64_t ldc, void *ctx) {
+    caller_log *log = static_cast<caller_log *>(ctx);
+    ++log->calls;
+    if (omp_in_parallel() || !pthread_equal(pthread_self(), log->self)) log->misplaced = true;
+    reverse_gemm(m, n, k, A, lda, B, ldb, C, ldc, nullptr);
+}
+
+TEST(Robustness, ConcurrentCallersGetTheSequentialResults) {
+    const std::vector<robust_case> cases = sweep_cases();
+    // Each case with the built-in product and with the caller's callback.
+    std::vector<result> want;
+    caller_log main_log{pthread_self()};
+    for (const robust_case &c : cases) {
+        want.push_back(run_case(c));
+        want.push_back(run_case(c, logging_gemm, &main_log));
+    }
+    ASSERT_FALSE(main_log.misplaced);
+
+    // Caller t takes every fourth case from t on, in its own order, with
+    // its own rounding mode; the same exports run in other callers on other
+    // data at the same time.
+    constexpr int callers = 4;
+    const int rounding[callers] = {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO, FE_TONEAREST};
+    const int rounds = testsupport::scaled(2);
+    struct outcome {
+        std::vector<std::string> wrong;
+        caller_log log;
+        bool env_lost = false;
+    } out[callers];
+    std::vector<std::thread> pool;
+    for (int t = 0; t < callers; ++t)
+        pool.emplace_back([&, t] {
+            outcome &o = out[t];
+            o.log.self = pthread_self();
+            std::fesetround(rounding[t]);
+            for (int round = 0; round < rounds; ++round)
+                for (size_t q = (size_t)t; q < cases.size(); q += callers) {
+                    const size_t i = round % 2 ? cases.size() - 1 - q : q;  // another order
+                    const bool cb = (i + t + round) % 2 == 1;
+                    std::feclearexcept(FE_ALL_EXCEPT);
+                    std::feraiseexcept(FE_INEXACT);
+                    const result got = cb ? run_case(cases[i], logging_gemm, &o.log) : run_case(cases[i]);
+                    if (std::fegetround() != rounding[t] || std::fetestexcept(FE_ALL_EXCEPT) != FE_INEXACT)
+                        o.env_lost = true;
+                    if (!identical(got, want[2 * i + cb]))
+                        o.wrong.push_back(cases[i].name + (cb ? " (callback)" : ""));
+                }
+        });
+    for (std::thread &th : pool) th.join();
+    for (int t = 0; t < callers; ++t) {
+        EXPECT_TRUE(out[t].wrong.empty()) << "caller " << t << ": " << out[t].wrong.size()
+                                          << " results differ, first " << out[t].wrong[0];
+        EXPECT_FALSE(out[t].env_lost) << "caller " << t;
+        EXPECT_FALSE(out[t].log.misplaced) << "caller " << t;
+    }
+}
+
+}  // namespace
