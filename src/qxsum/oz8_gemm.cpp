@@ -33,28 +33,20 @@ extern "C" int qxgemm_oz8(uint64_t m, uint64_t n, uint64_t k, const double *A, u
     if (m == 0 || n == 0 || k == 0) return fallback();
 
     norva::freer<10> scope;
-    int *rowlo = scope.own(norva::alloc_zero<int>(m));
-    int *rowflag = scope.own(norva::alloc_zero<int>(m));
-    int *collo = scope.own(norva::alloc_zero<int>(n));
-    int *colflag = scope.own(norva::alloc_zero<int>(n));
-    if (!rowlo || !rowflag || !collo || !colflag) return fallback();
-    int P, Q;
-    if (oz_scales(m, n, k, A, lda, B, ldb, rowlo, rowflag, collo, colflag, &P, &Q))
-        return fallback();
+    oz_scale sc;
+    if (!oz_scale_all(scope, m, n, k, A, lda, B, ldb, &sc)) return fallback();
+    const int *rowlo = sc.rowlo, *collo = sc.collo, P = sc.P, Q = sc.Q;
     const int sA = (P + v8 - 1) / v8, sB = (Q + v8 - 1) / v8;
     if (sA == 0 || sB == 0 || sA * sB > max_products) return fallback();
     const int W = sA + sB - 1;
 
-    uint64_t mk, nk, mn, na, nb, nl;
-    if (!mul_ok(m, k, &mk) || !mul_ok(n, k, &nk) || !mul_ok(m, n, &mn) ||
-        !mul_ok(mk, (uint64_t)sA, &na) || !mul_ok(nk, (uint64_t)sB, &nb) ||
-        !mul_ok(mn, (uint64_t)W, &nl) || norva::too_big(na, 1) || norva::too_big(nb, 1) ||
-        norva::too_big(nl, 1))
-        return fallback();
-    int8_t *sa = scope.own(norva::alloc<int8_t>(na));
-    int8_t *sb = scope.own(norva::alloc<int8_t>(nb));
+    oz_sizes z;
+    if (!oz_size(m, n, k, sA, sB, W, &z)) return fallback();
+    const uint64_t mk = z.mk, kn = z.kn, mn = z.mn;
+    int8_t *sa = scope.own(norva::alloc<int8_t>(z.na));
+    int8_t *sb = scope.own(norva::alloc<int8_t>(z.nb));
     int32_t *scratch = scope.own(norva::alloc<int32_t>(mn));
-    int64_t *level = scope.own(norva::alloc_zero<int64_t>(nl));
+    int64_t *level = scope.own(norva::alloc_zero<int64_t>(z.nl));
     int *markA = scope.own(norva::alloc_zero<int>((uint64_t)sA));
     int *markB = scope.own(norva::alloc_zero<int>((uint64_t)sB));
     if (!sa || !sb || !scratch || !level || !markA || !markB) return fallback();
@@ -66,7 +58,7 @@ extern "C" int qxgemm_oz8(uint64_t m, uint64_t n, uint64_t k, const double *A, u
             digits(bits(A[i * lda + l]), rowlo[i], v8, sA, sa + i * k + l, mk, markA);
     for (uint64_t j = 0; j < n; ++j)
         for (uint64_t l = 0; l < k; ++l)
-            digits(bits(B[l * ldb + j]), collo[j], v8, sB, sb + j * k + l, nk, markB);
+            digits(bits(B[l * ldb + j]), collo[j], v8, sB, sb + j * k + l, kn, markB);
 
     for (int s = 0; s < sA; ++s) {
         if (!markA[s]) continue;
@@ -75,14 +67,14 @@ extern "C" int qxgemm_oz8(uint64_t m, uint64_t n, uint64_t k, const double *A, u
             int64_t *lv = level + (uint64_t)(s + t) * mn;
             for (uint64_t k0 = 0; k0 < k; k0 += chunk) {
                 const uint64_t kc = k - k0 < chunk ? k - k0 : chunk;
-                kernel(m, n, kc, sa + (uint64_t)s * mk + k0, k, sb + (uint64_t)t * nk + k0, k,
+                kernel(m, n, kc, sa + (uint64_t)s * mk + k0, k, sb + (uint64_t)t * kn + k0, k,
                        scratch, n, ctx);
                 add_level(lv, scratch, mn);
             }
         }
     }
 
-    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v8, W, level, rowlo, collo, rowflag,
-              colflag);
+    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v8, W, level, rowlo, collo,
+              sc.rowflag, sc.colflag);
     return 0;
 }

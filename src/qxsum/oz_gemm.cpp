@@ -87,29 +87,20 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     const int v = (53 - L) / 2;
 
     norva::freer<10> scope;
-    int *rowlo = scope.own(norva::alloc_zero<int>(m));
-    int *rowflag = scope.own(norva::alloc_zero<int>(m));
-    int *collo = scope.own(norva::alloc_zero<int>(n));
-    int *colflag = scope.own(norva::alloc_zero<int>(n));
-    if (!rowlo || !rowflag || !collo || !colflag) return fallback();
-
-    int P, Q;
-    if (oz_scales(m, n, k, A, lda, B, ldb, rowlo, rowflag, collo, colflag, &P, &Q))
-        return fallback();
+    oz_scale sc;
+    if (!oz_scale_all(scope, m, n, k, A, lda, B, ldb, &sc)) return fallback();
+    const int *rowlo = sc.rowlo, *collo = sc.collo, P = sc.P, Q = sc.Q;
     const int sA = (P + v - 1) / v, sB = (Q + v - 1) / v;
     if (sA == 0 || sB == 0 || sA * sB > 64) return fallback();
     const int W = sA + sB - 1;
 
-    uint64_t mk, kn, mn, na, nb, nl;
-    if (!mul_ok(m, k, &mk) || !mul_ok(k, n, &kn) || !mul_ok(m, n, &mn) ||
-        !mul_ok(mk, (uint64_t)sA, &na) || !mul_ok(kn, (uint64_t)sB, &nb) ||
-        !mul_ok(mn, (uint64_t)W, &nl) || na > (UINT64_MAX >> 4) || nb > (UINT64_MAX >> 4) ||
-        nl > (UINT64_MAX >> 4))
-        return fallback();
-    double *sa = scope.own(norva::alloc<double>(na));
-    double *sb = scope.own(norva::alloc<double>(nb));
+    oz_sizes z;
+    if (!oz_size(m, n, k, sA, sB, W, &z)) return fallback();
+    const uint64_t mk = z.mk, kn = z.kn, mn = z.mn;
+    double *sa = scope.own(norva::alloc<double>(z.na));
+    double *sb = scope.own(norva::alloc<double>(z.nb));
     double *scratch = scope.own(norva::alloc<double>(mn));
-    int64_t *level = scope.own(norva::alloc_zero<int64_t>(nl));
+    int64_t *level = scope.own(norva::alloc_zero<int64_t>(z.nl));
     int *markA = scope.own(norva::alloc_zero<int>((uint64_t)sA));
     int *markB = scope.own(norva::alloc_zero<int>((uint64_t)sB));
     if (!sa || !sb || !scratch || !level || !markA || !markB) return fallback();
@@ -131,7 +122,7 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
         }
     }
 
-    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v, W, level, rowlo, collo, rowflag,
-              colflag);
+    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v, W, level, rowlo, collo, sc.rowflag,
+              sc.colflag);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "common/scratch.h"
 #include "qxsum/qxsum.h"
 
 namespace qx {
@@ -117,6 +118,38 @@ int oz_scales(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
               uint64_t ldb, int *rowlo, int *rowflag, int *collo, int *colflag, int *P, int *Q);
 
 inline bool mul_ok(uint64_t a, uint64_t b, uint64_t *r) { return !__builtin_mul_overflow(a, b, r); }
+
+// Element counts of an Ozaki product with sA and sB slices and W levels:
+// m k, k n, m n, the slices of A (sA m k) and B (sB k n) and the levels
+// (W m n).  False when one would wrap or exceed 2^60.
+struct oz_sizes {
+    uint64_t mk, kn, mn, na, nb, nl;
+};
+inline bool oz_size(uint64_t m, uint64_t n, uint64_t k, int sA, int sB, int W, oz_sizes *z) {
+    return mul_ok(m, k, &z->mk) && mul_ok(k, n, &z->kn) && mul_ok(m, n, &z->mn) &&
+           mul_ok(z->mk, (uint64_t)sA, &z->na) && mul_ok(z->kn, (uint64_t)sB, &z->nb) &&
+           mul_ok(z->mn, (uint64_t)W, &z->nl) && z->na <= (UINT64_MAX >> 4) &&
+           z->nb <= (UINT64_MAX >> 4) && z->nl <= (UINT64_MAX >> 4);
+}
+
+// The scales of an Ozaki product (arrays owned by the caller's scope) and
+// the spans P, Q.  False when an allocation fails or a NaN or infinity is
+// met: the caller falls back to qxgemm.
+struct oz_scale {
+    int *rowlo, *rowflag, *collo, *colflag;
+    int P, Q;
+};
+template <int N>
+bool oz_scale_all(norva::freer<N> &scope, uint64_t m, uint64_t n, uint64_t k, const double *A,
+                  uint64_t lda, const double *B, uint64_t ldb, oz_scale *z) {
+    z->rowlo = scope.own(norva::alloc_zero<int>(m));
+    z->rowflag = scope.own(norva::alloc_zero<int>(m));
+    z->collo = scope.own(norva::alloc_zero<int>(n));
+    z->colflag = scope.own(norva::alloc_zero<int>(n));
+    return z->rowlo && z->rowflag && z->collo && z->colflag &&
+           !oz_scales(m, n, k, A, lda, B, ldb, z->rowlo, z->rowflag, z->collo, z->colflag, &z->P,
+                      &z->Q);
+}
 
 // The digits 0 .. ns-1 of |x| / 2^scale (x with bit pattern u), v bits each,
 // with the sign of x, into out[0], out[stride], ...; a nonzero digit marks

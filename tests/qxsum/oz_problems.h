@@ -8,10 +8,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "qxsum/qxsum.h"
+#include "support/alloc_sweep.h"
 #include "support/oracle.h"
 
 namespace oztest {
@@ -94,6 +96,29 @@ void expect_as_qxgemm(const problem &p, unsigned rnd, F &&product, const char *w
         ASSERT_TRUE(testsupport::same_bits(c2[q], c1[q]))
             << what << ": entry " << q << " of " << p.m << "x" << p.n << "x" << p.k << ", rnd "
             << rnd << ", beta " << p.beta;
+}
+
+// product(C) (returning its status) gives qxgemm's result with beta = 0 and
+// status 0 under every allocation failure; returns the number of
+// allocations of a run.
+template <class F>
+uint64_t expect_as_qxgemm_without_memory(const problem &p, F &&product) {
+    std::vector<double> want = p.C;
+    EXPECT_EQ(qxgemm(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, want.data(), 0.0, p.ldc,
+                     0),
+              0);
+    std::vector<double> got(p.C.size());
+    int status = 0;
+    return testsupport::for_each_allocation_failure(
+        [&] {
+            std::memcpy(got.data(), p.C.data(), got.size() * sizeof(double));
+            status = product(got.data());
+        },
+        [&](uint64_t) {
+            EXPECT_EQ(status, 0);
+            for (size_t q = 0; q < got.size(); ++q)
+                ASSERT_TRUE(testsupport::same_bits(got[q], want[q])) << q;
+        });
 }
 
 }  // namespace oztest
