@@ -220,6 +220,11 @@ bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
     return true;
 }
 
+bool read_matrix_market(std::FILE *f, const std::string &name, stored_matrix &m,
+                        std::string &error) {
+    return read_stored(f, name, true, m, error);
+}
+
 bool read_matrix_market_file(const std::string &path, dense_matrix &m, std::string &error) {
     stored_matrix sm;
     if (!read_file(path, false, sm, error)) return false;

@@ -46,6 +46,10 @@ struct stored_matrix {
 bool read_matrix_market(std::FILE *f, const std::string &name, dense_matrix &m,
                         std::string &error);
 
+// The same, keeping a coordinate file as its list of entries.
+bool read_matrix_market(std::FILE *f, const std::string &name, stored_matrix &m,
+                        std::string &error);
+
 // Opens and reads the file at `path`.
 bool read_matrix_market_file(const std::string &path, dense_matrix &m, std::string &error);
 

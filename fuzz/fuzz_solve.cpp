@@ -1,0 +1,112 @@
+// Fuzz harness of the dense exports norva_solve and norva_solve_many.
+//
+// Bytes: flags, call options (callback, team size, caller's environment),
+// sizes and padding of the leading dimensions, the mode, then the entries
+// of A (and of an approximate inverse r, which is not checked and may hold
+// anything), and either the entries of B or of a solution X from which
+// B = A X is formed exactly.  Checked: the status range, -1 exactly for
+// invalid arguments with nothing written, proven columns finite with
+// lo <= hi and containing a known solution, unproven ones [-inf, +inf],
+// padding of the results never written, inputs unchanged, the caller's
+// environment kept, and the same bits under a directed caller's rounding
+// mode as under rounding to nearest.
+#include "fuzz_common.h"
+
+namespace {
+
+constexpr const char *h = "fuzz_solve";
+
+int32_t call(bool single, uint64_t n, uint64_t nrhs, const std::vector<double> &a, uint64_t lda,
+             const std::vector<double> &b, uint64_t ldb, const double *r, uint64_t ldr,
+             std::vector<double> &lo, std::vector<double> &hi, uint64_t ldx, int32_t mode,
+             fuzz::call_options &o) {
+    if (single)
+        return norva_solve(n, a.data(), lda, b.data(), r, ldr, lo.data(), hi.data(), mode, o.gemm,
+                           o.context());
+    return norva_solve_many(n, nrhs, a.data(), lda, b.data(), ldb, r, ldr, lo.data(), hi.data(),
+                            ldx, mode, o.gemm, o.context());
+}
+
+// Sizes far beyond the arrays, refused before anything is read: a zero
+// dimension or a mode out of range comes first.
+void huge(fuzz::input &in, fuzz::call_options &o) {
+    const std::vector<double> a(4, 1.0), b(4, 1.0);
+    std::vector<double> lo = fuzz::blank(4), hi = fuzz::blank(4);
+    uint64_t n = in.u64(), nrhs = in.u64();
+    int32_t mode = (int32_t)in.u64();
+    if (n != 0 && nrhs != 0 && (uint32_t)mode <= 2) mode = 3 + (int32_t)in.u8();
+    const bool single = in.u8() & 1;
+    if (single && n != 0) nrhs = 1;
+    o.env.install();
+    const int32_t st = call(single, n, nrhs, a, 1, b, 1, nullptr, 0, lo, hi, 1, mode, o);
+    o.env.check_and_reset(h);
+    fuzz::check_status(h, st, true, {&lo, &hi});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz::input in(data, size);
+    const uint8_t flags = in.u8();
+    const bool single = flags & 1, known = flags & 4, dominant = flags & 8, with_r = flags & 16;
+    in.specials = flags & 2;
+    fuzz::call_options o(in);
+    if ((flags & 0xe0) == 0xe0) {
+        huge(in, o);
+        return 0;
+    }
+    const uint64_t n = 1 + in.below(7);
+    const uint64_t nrhs = single ? 1 : 1 + in.below(3);
+    const uint64_t lda = n + in.below(3), ldr = n + in.below(2);
+    const uint64_t ldb = single ? 1 : nrhs + in.below(2), ldx = single ? 1 : nrhs + in.below(2);
+    const uint8_t mb = in.u8();
+    const int32_t mode = mb < 240 ? mb % 3 : (int32_t)(mb - 244);  // -4 .. 11 now and then
+
+    std::vector<double> a(n * lda, std::numeric_limits<double>::quiet_NaN());
+    for (uint64_t i = 0; i < n; ++i)
+        for (uint64_t j = 0; j < n; ++j) a[i * lda + j] = in.value();
+    if (dominant)
+        for (uint64_t i = 0; i < n; ++i) a[i * lda + i] = std::ldexp((double)n, 4 + (int)in.below(8));
+    std::vector<double> r;
+    if (with_r) {
+        r.assign(n * ldr, 0.0);
+        for (double &v : r) v = in.value();
+    }
+    std::vector<double> b(n * ldb, std::numeric_limits<double>::quiet_NaN()), x;
+    std::vector<char> exact;
+    if (known) {
+        bool save = in.specials;
+        in.specials = false;
+        x.resize(n * nrhs);
+        in.values(x);
+        in.specials = save;
+        fuzz::exact_rhs(n, n, nrhs, a.data(), lda, x, b.data(), ldb, exact);
+    } else {
+        for (uint64_t i = 0; i < n; ++i)
+            for (uint64_t k = 0; k < nrhs; ++k) b[i * ldb + k] = in.value();
+    }
+    const bool invalid = (uint32_t)mode > 2 || !fuzz::all_finite(a, n, n, lda) ||
+                         !fuzz::all_finite(b, n, nrhs, ldb);
+
+    const std::vector<double> a0 = a, b0 = b, r0 = r;
+    std::vector<double> lo = fuzz::blank(n * ldx), hi = fuzz::blank(n * ldx);
+    const double *rp = with_r ? r.data() : nullptr;
+    o.env.install();
+    const int32_t st = call(single, n, nrhs, a, lda, b, ldb, rp, ldr, lo, hi, ldx, mode, o);
+    o.env.check_and_reset(h);
+    fuzz::check_status(h, st, invalid, {&lo, &hi});
+    if (!fuzz::same_bytes(a, a0) || !fuzz::same_bytes(b, b0) || !fuzz::same_bytes(r, r0))
+        fuzz::broken(h, "an input was modified");
+    if (st == -1) return 0;
+    fuzz::check_bounds(h, st, lo, hi, n, nrhs, ldx, single, known ? &x : nullptr, &exact);
+
+    // The caller's rounding mode must not matter; norva_solve must equal
+    // norva_solve_many with one column.
+    if (o.env.directed() || single) {
+        std::vector<double> lo2 = fuzz::blank(n * ldx), hi2 = fuzz::blank(n * ldx);
+        const int32_t st2 = call(false, n, nrhs, a, lda, b, ldb, rp, ldr, lo2, hi2, ldx, mode, o);
+        if (st2 != st || !fuzz::same_bytes(lo, lo2) || !fuzz::same_bytes(hi, hi2))
+            fuzz::broken(h, "results depend on the caller's rounding mode or on the entry point");
+    }
+    return 0;
+}

@@ -1,0 +1,110 @@
+// Fuzz harness of norva_solve_sparse.
+//
+// Bytes: flags, call options, n, the mode, then per row a count of entries
+// and their columns (any column below n + 2, so out-of-range and repeated
+// columns come up) and values; optionally a symmetric pattern and values
+// (each entry mirrored), a dominant diagonal, a corrupted row_ptr (first
+// entry not 0, or one row start decreasing), and b or a known solution x
+// with b = A x formed exactly.  Checked: status, -1 exactly for invalid
+// arguments with nothing written (memory does not run out at these sizes
+// and the band stays narrow), status 1 all [-inf, +inf], a proof containing
+// the known solution, inputs and environment unchanged, and the same bits
+// for a directed caller's rounding mode and for 1 or 2 threads.
+#include "fuzz_common.h"
+
+namespace {
+
+constexpr const char *h = "fuzz_sparse";
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz::input in(data, size);
+    const uint8_t flags = in.u8();
+    const bool known = flags & 4, symmetric = flags & 8, dominant = flags & 16;
+    const uint8_t corrupt = (flags >> 5) == 7 ? 1 + in.u8() % 2 : 0;
+    in.specials = flags & 2;
+    fuzz::call_options o(in);
+    const uint64_t n = in.one_in(16) ? 64 + in.below(16) : 1 + in.below(10);
+    const uint8_t mb = in.u8();
+    const int32_t mode = mb < 240 ? mb % 2 : (int32_t)(mb - 244);
+
+    // Rows as lists of (column, value) in the order given.
+    std::vector<std::vector<std::pair<uint64_t, double>>> rows(n);
+    for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t count = in.below(4);
+        for (uint64_t e = 0; e < count; ++e) {
+            const uint64_t j = in.one_in(32) ? n + in.below(2) : in.below(n);
+            const double v = in.value();
+            rows[i].push_back({j, v});
+            if (symmetric && j < n && j != i) rows[j].push_back({i, v});
+        }
+        if (dominant) rows[i].push_back({i, std::ldexp(1.0, 3 + (int)in.below(6))});
+    }
+    std::vector<uint64_t> row_ptr(n + 1, 0), col;
+    std::vector<double> val;
+    for (uint64_t i = 0; i < n; ++i) {
+        for (const auto &[j, v] : rows[i]) {
+            col.push_back(j);
+            val.push_back(v);
+        }
+        row_ptr[i + 1] = col.size();
+    }
+    uint64_t bad_row = n;  // the first row whose start decreases
+    if (corrupt == 1) row_ptr[0] = 1 + in.below(3);
+    if (corrupt == 2) {
+        bad_row = in.below(n);
+        if (row_ptr[bad_row] > 0) row_ptr[bad_row + 1] = row_ptr[bad_row] - 1;
+        else bad_row = n;
+    }
+
+    std::vector<double> b(n), x;
+    std::vector<char> exact;
+    if (known) {
+        in.specials = false;
+        x.resize(n);
+        in.values(x);
+        std::vector<double> dense(n * n, 0.0);
+        for (uint64_t i = 0; i < n; ++i)
+            for (const auto &[j, v] : rows[i])
+                if (j < n) dense[i * n + j] = v;
+        fuzz::exact_rhs(n, n, 1, dense.data(), n, x, b.data(), 1, exact);
+    } else {
+        in.values(b);
+    }
+    // The checks row by row, as documented, up to the first failure.
+    bool invalid = row_ptr[0] != 0 || (uint32_t)mode > 1;
+    for (uint64_t i = 0; i < n && !invalid; ++i) {
+        if (i == bad_row || !fuzz::finite(b[i])) {
+            invalid = true;
+            break;
+        }
+        for (uint64_t e = row_ptr[i]; e < row_ptr[i + 1]; ++e) {
+            invalid |= col[e] >= n || !fuzz::finite(val[e]);
+            for (uint64_t f = row_ptr[i]; f < e; ++f) invalid |= col[f] == col[e];
+        }
+    }
+
+    const std::vector<uint64_t> rp0 = row_ptr, col0 = col;
+    const std::vector<double> val0 = val, b0 = b;
+    std::vector<double> lo = fuzz::blank(n), hi = fuzz::blank(n);
+    auto call = [&](std::vector<double> &l, std::vector<double> &u) {
+        return norva_solve_sparse(n, row_ptr.data(), col.data(), val.data(), b.data(), l.data(),
+                                  u.data(), mode);
+    };
+    o.env.install();
+    const int32_t st = call(lo, hi);
+    o.env.check_and_reset(h);
+    fuzz::check_status(h, st, invalid, {&lo, &hi});
+    if (rp0 != row_ptr || col0 != col || !fuzz::same_bytes(val, val0) || !fuzz::same_bytes(b, b0))
+        fuzz::broken(h, "an input was modified");
+    if (st == -1) return 0;
+    fuzz::check_bounds(h, st, lo, hi, n, 1, 1, true, known ? &x : nullptr, &exact);
+    if (o.env.directed() || n >= 64) {
+        omp_set_num_threads(omp_get_max_threads() == 1 ? 2 : 1);
+        std::vector<double> lo2 = fuzz::blank(n), hi2 = fuzz::blank(n);
+        if (call(lo2, hi2) != st || !fuzz::same_bytes(lo, lo2) || !fuzz::same_bytes(hi, hi2))
+            fuzz::broken(h, "results depend on the caller's rounding mode or the team size");
+    }
+    return 0;
+}
