@@ -51,15 +51,18 @@ int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, cons
         }
 
         if (pass == 1) {
+            // An end that rounds outward past the largest double bounds nothing.
             const uint64_t terms = x_lo != nullptr ? 4 : 3;
+            bool ends = true;
             for (uint64_t i = 0; i < n; ++i) {
                 const double xl = x_lo != nullptr ? x_lo[i] : 0.0;
                 const double lo[4] = {x[i], c_lo[i], -t1[i], xl};
                 const double hi[4] = {x[i], c_hi[i], t1[i], xl};
                 out_lo[i] = qxsum(lo, terms, 2);
                 out_hi[i] = qxsum(hi, terms, 1);
+                ends = ends && finite(out_lo[i]) && finite(out_hi[i]);
             }
-            return 0;
+            return ends ? 0 : 1;
         }
         for (uint64_t i = 0; i < n; ++i)
             if (finite(t2[i]) && t2[i] > y[i]) y[i] = t2[i];

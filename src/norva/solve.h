@@ -85,7 +85,8 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
 
 // Contraction test z + W y < y by inflation (at most 12 sweeps); on success
 // out_lo, out_hi enclose x (+ x_lo, which may be null) + [c_lo - W y, c_hi + W y]
-// and the result is 0; otherwise 1 and the outputs are not written.  A row
+// and the result is 0; otherwise 1 (also when an end overflows; the outputs
+// are then scratch).  A row
 // whose c_lo or c_hi is NaN never passes, even when z (whose maximum ignores
 // one NaN end) is finite.
 int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, const double *c_lo,

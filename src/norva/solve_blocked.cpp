@@ -148,6 +148,14 @@ int32_t solve_blocked(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, 
             const double hi[4] = {X[e], P[e], S[e], E[e]};
             x_lo[i * ldx + k] = qxsum(lo, 4, 2);
             x_hi[i * ldx + k] = qxsum(hi, 4, 1);
+            done[k] = done[k] && finite(x_lo[i * ldx + k]) && finite(x_hi[i * ldx + k]);
+        }
+        if (!done[k]) {  // an end overflowed: the column bounds nothing
+            for (uint64_t i = 0; i < n; ++i) {
+                x_lo[i * ldx + k] = -inf;
+                x_hi[i * ldx + k] = inf;
+            }
+            status = 1;
         }
     }
     return status;

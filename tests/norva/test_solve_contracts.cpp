@@ -190,15 +190,20 @@ TEST(SolveArguments, LargestFiniteDoubleIsAccepted) {
     s.A(0, 0) = dmax;
     s.B(0, 0) = dmax;
     exact_solution one{1, 1, {1.0}};
-    // diag(DBL_MAX, -1) x = (-DBL_MAX, DBL_MAX): x = (-1, -DBL_MAX).
+    // diag(DBL_MAX, -2) x = (-DBL_MAX, DBL_MAX): x = (-1, -DBL_MAX / 2).
     dense_system t = make_system(2, 1);
     t.A(0, 0) = dmax;
     t.A(0, 1) = 0;
     t.A(1, 0) = 0;
-    t.A(1, 1) = -1;
+    t.A(1, 1) = -2;
     t.B(0, 0) = -dmax;
     t.B(1, 0) = dmax;
-    exact_solution two{2, 1, {-1.0, -dmax}};
+    exact_solution two{2, 1, {-1.0, -dmax / 2}};
+    // With -1 instead of -2, x = (-1, -DBL_MAX): the lower end of any
+    // enclosure wider than a point lies beyond the doubles, so the column
+    // is not proven (no half-infinite bound comes with status 0).
+    dense_system edge = t;
+    edge.A(1, 1) = -1;
     for (int32_t mode = 0; mode < 3; ++mode) {
         const result r = run(s, mode);
         ASSERT_TRUE(sound(r, one)) << "mode " << mode;
@@ -206,6 +211,9 @@ TEST(SolveArguments, LargestFiniteDoubleIsAccepted) {
         const result q = run(t, mode);
         ASSERT_TRUE(sound(q, two)) << "mode " << mode;
         EXPECT_EQ(q.status, 0) << "mode " << mode;
+        const result e = run(edge, mode);
+        EXPECT_EQ(e.status, 1) << "mode " << mode;
+        EXPECT_TRUE(e.unproven(0)) << "mode " << mode;
     }
 }
 
