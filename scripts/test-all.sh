@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # The whole test matrix, as CI runs it:
 #   1. native Release build, all tests
-#   2. AddressSanitizer + UBSan build (no benchmarks), all tests
-#   3. AArch64 cross build (no tool, no benchmarks), all tests under qemu
-# Build trees: build/native, build/asan, build/aarch64 in the repository.
+#   2. fuzz: the libFuzzer harnesses (clang, ASan + UBSan), each for
+#      NORVA_FUZZ_SECONDS (default 20) seconds (scripts/fuzz.sh)
+#   3. AddressSanitizer + UBSan build (no benchmarks), all tests
+#   4. AArch64 cross build (no tool, no benchmarks), all tests under qemu
+# Build trees: build/native, build/fuzz, build/asan, build/aarch64 in the
+# repository.  Every build replays the fuzz corpora as tests.
 # Every stage runs even when an earlier one failed; the summary at the end
 # lists each stage's result and time, and the exit status is non-zero if any
 # stage failed.
 #
 # Environment: NORVA_SKIP_DEPS=1 skips the package check (scripts/deps.sh),
-#              NORVA_STAGES="native asan aarch64" picks the stages to run,
+#              NORVA_STAGES="native fuzz asan aarch64" picks the stages to run,
 #              NORVA_JOBS (default 2) is the build and test parallelism.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 jobs=${NORVA_JOBS:-2}
-stages=${NORVA_STAGES:-native asan aarch64}
+stages=${NORVA_STAGES:-native fuzz asan aarch64}
 
 if [[ ${NORVA_SKIP_DEPS:-0} != 1 ]]; then
   bash scripts/deps.sh || { echo "test-all: installing the dependencies failed" >&2; exit 1; }
@@ -64,11 +67,34 @@ run_stage() {
   echo "=================== stage $name: $status in ${seconds[$name]} s ==================="
 }
 
+# The fuzz stage: harnesses passed and failed count as tests.
+run_fuzz_stage() {
+  local t0=$SECONDS status=ok line
+  order+=(fuzz)
+  n_passed[fuzz]=0
+  n_failed[fuzz]=1
+  echo
+  echo "=================== stage fuzz: build build/fuzz and run every harness ==================="
+  NORVA_FUZZ_SECONDS=${NORVA_FUZZ_SECONDS:-20} bash scripts/fuzz.sh 2>&1 | tee build/fuzz.log
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || status="FAILED (harness)"
+  line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | tail -n 1)
+  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    n_passed[fuzz]=${BASH_REMATCH[1]}
+    n_failed[fuzz]=${BASH_REMATCH[2]}
+  fi
+  result[fuzz]=$status
+  seconds[fuzz]=$((SECONDS - t0))
+  echo "=================== stage fuzz: $status in ${seconds[fuzz]} s ==================="
+}
+
 total0=$SECONDS
 for stage in $stages; do
   case $stage in
     native)
       run_stage native build/native -DCMAKE_BUILD_TYPE=Release ;;
+    fuzz)
+      mkdir -p build
+      run_fuzz_stage ;;
     asan)
       run_stage asan build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVA_SANITIZE=ON \
         -DNORVA_BUILD_BENCH=OFF ;;
