@@ -101,8 +101,8 @@ uint64_t count_site(uintptr_t ra) {
     size_t i = home_slot(ra) & (max_sites - 1);
     for (size_t n = 0; n < max_sites; ++n, i = (i + 1) & (max_sites - 1)) {
         uintptr_t cur = site_where[i].load(std::memory_order_acquire);
-        if (cur == 0 && !site_where[i].compare_exchange_strong(cur, ra, std::memory_order_acq_rel) &&
-            cur != ra)
+        if (cur == 0 &&
+            !site_where[i].compare_exchange_strong(cur, ra, std::memory_order_acq_rel) && cur != ra)
             continue;  // taken by another site meanwhile
         if (cur == 0 || cur == ra) return site_calls[i].fetch_add(1, std::memory_order_relaxed) + 1;
     }

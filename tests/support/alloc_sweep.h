@@ -58,10 +58,10 @@ uint64_t for_each_allocation_failure(Run &&run, Check &&check) {
 //
 // run() once unobserved, once observed to find its sites and their call
 // counts; then, for every site, a run in which its j-th call fails, for every
-// j when the site is called at most per_site times, else for per_site values
-// of j spread evenly from the first call to the last (the first two always:
-// with two threads, one call of each).  check(k) as above, k counting the
-// armed runs from 1.
+// j when the site is called at most per_site times (or per_site is 0), else
+// for per_site values of j spread evenly from the first call to the last
+// (the first two always: with two threads, one call of each).  check(k) as
+// above, k counting the armed runs from 1.
 struct site_sweep {
     uint64_t calls = 0;  // allocations of a run without failures
     uint64_t sites = 0;  // distinct sites among them
@@ -87,10 +87,11 @@ site_sweep for_each_allocation_site_failure(Run &&run, Check &&check, uint64_t p
     for (size_t s = 0; s < sites && s < 256; ++s) {
         const uint64_t c = found[s].calls;
         out.where.push_back(found[s].where);
-        const uint64_t tries = c <= per_site ? c : per_site;
+        const bool all = per_site == 0 || c <= per_site;
+        const uint64_t tries = all ? c : per_site;
         for (uint64_t q = 0; q < tries; ++q) {
             // q = 0 .. tries-1 spread over 1 .. c, the second call right after the first.
-            const uint64_t j = c <= per_site ? q + 1 : q == 1 ? 2 : 1 + q * (c - 1) / (tries - 1);
+            const uint64_t j = all || q < 2 ? q + 1 : 1 + q * (c - 1) / (tries - 1);
             watch_begin_site(found[s].where, j);
             run();
             const alloc_stats st = watch_end();
