@@ -75,6 +75,11 @@ void run(int32_t kernel, uint64_t m, uint64_t n, uint64_t k, const int8_t *A, ui
 
 }  // namespace
 
+i8_serial_fn i8_serial() {
+    if (which() == k_sdot) return i8_sdot;
+    return i8_plain;
+}
+
 }  // namespace qx
 
 using namespace qx;

@@ -194,9 +194,59 @@ void blocked(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda, 
     }
 }
 
+// The VNNI kernel on B prepared once as panels (i8_panel_at, bytes b + 128):
+// blocks of KC along k, per block and tile of MR rows the row biases, then
+// every panel of the block against that tile; the panels of a block stay in
+// the first-level cache for the tiles below.
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void vnni_panels(
+    uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda, const uint32_t *P,
+    uint64_t kq, int32_t *C, uint64_t ldc) {
+    for (uint64_t k0 = 0; k0 < k; k0 += KC) {
+        const uint64_t kc = k - k0 < KC ? k - k0 : KC;
+        for (uint64_t i = 0; i < m; i += vnni::MR) {
+            const uint64_t rows = m - i < (uint64_t)vnni::MR ? m - i : vnni::MR;
+            const int8_t *a[vnni::MR];
+            int32_t bias[vnni::MR];
+            for (uint64_t r = 0; r < (uint64_t)vnni::MR; ++r) {
+                a[r] = A + (i + (r < rows ? r : rows - 1)) * lda + k0;
+                bias[r] = vnni::bias(a[r], kc);
+            }
+            for (uint64_t j = 0; j < n; j += vnni::NR) {
+                const uint64_t cols = n - j < (uint64_t)vnni::NR ? n - j : vnni::NR;
+                const uint32_t *pb = P + (j / vnni::NR * kq + k0 / vnni::G) * vnni::NR;
+                vnni::tile(kc, a, pb, C + i * ldc + j, ldc, rows, cols, k0 > 0, bias);
+            }
+        }
+    }
+}
+
 #endif
 
 }  // namespace
+
+bool i8_panels_usable() {
+#if QX_I8_X86
+    static const bool usable = i8_best() == i8_vnni;
+    return usable;
+#else
+    return false;
+#endif
+}
+
+void i8_panels(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+               const uint8_t *P, uint64_t kq, int32_t *C, uint64_t ldc) {
+#if QX_I8_X86
+    static_assert(vnni::NR == i8_panel_cols && vnni::G == i8_panel_group);
+    if (m == 0 || n == 0) return;
+    if (k == 0) {
+        for (uint64_t i = 0; i < m; ++i) std::memset(C + i * ldc, 0, n * sizeof(int32_t));
+        return;
+    }
+    vnni_panels(m, n, k, A, lda, (const uint32_t *)P, kq, C, ldc);
+#else
+    (void)m, (void)n, (void)k, (void)A, (void)lda, (void)P, (void)kq, (void)C, (void)ldc;
+#endif
+}
 
 int i8_best() {
 #if QX_I8_X86

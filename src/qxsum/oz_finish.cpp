@@ -90,14 +90,25 @@ double exact_entry(qxsum_acc *acc, uint64_t k, const double *a, const double *B,
 
 }  // namespace
 
+int oz_finish_words(int v, int W) { return (v * (W - 1) + 64) / 64 + 2; }
+
 void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
                uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd, int v, int W,
                const int64_t *level, const int *rowlo, const int *collo, const int *rowflag,
                const int *colflag) {
-    const int f = (v * (W - 1) + 64) / 64;
-    const int nw = f + 2;
     norva::freer<1> scope;
-    uint64_t *big = beta == 0.0 ? scope.own(norva::alloc<uint64_t>((uint64_t)nw)) : nullptr;
+    uint64_t *words =
+        beta == 0.0 ? scope.own(norva::alloc<uint64_t>((uint64_t)oz_finish_words(v, W))) : nullptr;
+    oz_finish_with(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v, W, level, rowlo, collo, rowflag,
+                   colflag, words);
+}
+
+void oz_finish_with(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                    const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
+                    uint32_t rnd, int v, int W, const int64_t *level, const int *rowlo,
+                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words) {
+    const int nw = oz_finish_words(v, W);
+    uint64_t *big = beta == 0.0 ? words : nullptr;
     const uint64_t mn = m * n;
     qxsum_acc acc;
     for (uint64_t i = 0; i < m; ++i) {

@@ -186,6 +186,16 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
                uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd, int v, int W,
                const int64_t *level, const int *rowlo, const int *collo, const int *rowflag,
                const int *colflag);
+// The same with the caller's scratch of oz_finish_words(v, W) words (null:
+// every entry takes the slower exact path).  Entry-wise: any block of rows
+// and columns may be finished on its own, with A, B, C, the scales and the
+// levels offset to it (levels of that block only, row length its n).  No
+// allocation, no parallel region, no use of the floating-point environment.
+int oz_finish_words(int v, int W);
+void oz_finish_with(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                    const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
+                    uint32_t rnd, int v, int W, const int64_t *level, const int *rowlo,
+                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words);
 
 // m 2^e for an integer m < 2^53 and e >= -1074 whose value is representable
 // (the callers have rounded it), built from its bits: no rounding, no
@@ -217,6 +227,44 @@ void i8_plain(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
 // The same at an explicit level (at most i8_best()), for the tests.
 void i8_plain_at(int level, uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
                  const int8_t *Bt, uint64_t ldb, int32_t *C, uint64_t ldc);
+
+// B prepared once for the VNNI kernel (x86-64 with AVX-512 VNNI only, see
+// i8_panels_usable): the n x k operand Bt in panels of 32 rows (columns of
+// B), each a sequence of kq = ceil(k / 4) groups of 32 words, word c of group
+// q holding entries 4q .. 4q+3 of row c of the panel as bytes b + 128 (rows
+// past n and entries past k: 128, i.e. zero digits).  Entry (j, l) is byte
+// i8_panel_at(j, l, kq); a panelled operand takes i8_panel_bytes(n, kq).
+constexpr uint64_t i8_panel_cols = 32, i8_panel_group = 4;
+constexpr uint64_t i8_panel_at(uint64_t j, uint64_t l, uint64_t kq) {
+    return ((j / i8_panel_cols * kq + l / i8_panel_group) * i8_panel_cols + j % i8_panel_cols) *
+               i8_panel_group +
+           l % i8_panel_group;
+}
+inline bool i8_panel_bytes(uint64_t n, uint64_t kq, uint64_t *bytes) {
+    return mul_ok((n + i8_panel_cols - 1) / i8_panel_cols, kq, bytes) &&
+           mul_ok(*bytes, i8_panel_cols * i8_panel_group, bytes) && *bytes <= (UINT64_MAX >> 4);
+}
+bool i8_panels_usable();
+// C (m x n, ldc) = A (m x k, lda) against n panelled columns starting at
+// P (a group of the first panel; panels kq groups apart), k <= 32768: the
+// results of i8_plain on the same digits.  Serial, no allocation.
+void i8_panels(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+               const uint8_t *P, uint64_t kq, int32_t *C, uint64_t ldc);
+
+// The serial kernel behind i8_internal (choosing it first if need be):
+// i8_sdot or i8_plain, for callers that share the work out themselves.
+using i8_serial_fn = void (*)(uint64_t m, uint64_t n, uint64_t k, const int8_t *A, uint64_t lda,
+                              const int8_t *Bt, uint64_t ldb, int32_t *C, uint64_t ldc);
+i8_serial_fn i8_serial();
+
+// qxgemm_oz8 with a choice of path, for the tests: oz8_auto is qxgemm_oz8;
+// oz8_tiles takes the tiled path of the default kernel with the serial
+// kernel on plain slices even where panels would serve; oz8_whole calls the
+// kernel on whole products as for a kernel of the caller.  Same results.
+enum oz8_path : int { oz8_auto = 0, oz8_tiles = 1, oz8_whole = 2 };
+int oz8_product(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
+                uint32_t rnd, qxsum_i8_fn kernel, void *ctx, int path);
 
 constexpr double default_nan = std::bit_cast<double>(0x7ff8000000000000ULL);
 

@@ -1,8 +1,9 @@
 // The int8 Ozaki-scheme product against qxgemm, bit for bit: random and hard
 // data with the default kernel and with a kernel of the caller, an inner
 // dimension cut into chunks, the slice-count limit, the fall-backs and
-// allocation failures.
+// allocation failures; the paths of the default kernel on 1 to 3 threads.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "qxsum/oz_problems.h"
 #include "qxsum/qxsum.h"
+#include "qxsum/qxsum_internal.h"
 #include "support/alloc_sweep.h"
 #include "support/hard_inputs.h"
 #include "support/test_scale.h"
@@ -162,12 +164,51 @@ TEST(Int8OzakiProduct, SliceLimitAndFallBacks) {
     EXPECT_EQ(c, 42.0);
 }
 
+// The paths of the default kernel: tiles with panels where the processor
+// takes them (qxgemm_oz8 itself), tiles with the serial kernel, whole
+// products as for a caller's kernel.
+constexpr int paths[] = {qx::oz8_auto, qx::oz8_tiles, qx::oz8_whole};
+
 TEST(Int8OzakiProduct, IdenticalUnderEveryAllocationFailure) {
     gen g(84);
     problem p = oztest::make_problem(g, 2, 9, 7, 70);
-    const uint64_t calls = oztest::expect_as_qxgemm_without_memory(
-        p, [&](double *c) { return oz8(p, 0, c, nullptr, nullptr); });
-    EXPECT_GE(calls, 10u);  // scales, slices, scratch, levels, markers, kernel, final pass
+    for (int path : paths) {
+        const uint64_t calls = oztest::expect_as_qxgemm_without_memory(p, [&](double *c) {
+            return qx::oz8_product(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, c, 0.0,
+                                   p.ldc, 0, nullptr, nullptr, path);
+        });
+        EXPECT_GE(calls, 9u) << path;  // scales, markers, slices, levels or tile buffers
+    }
+}
+
+TEST(Int8OzakiProduct, SameBitsOnEveryPathAndThreadCount) {
+    // 100 x 150 output: 2 x 3 tiles with short edges, enough work for a
+    // team; every path on 1, 2 and 3 threads against qxgemm.  Full
+    // significands with beta = 0 (the direct rounding of the levels), zeros
+    // and +-2^20 ranges with beta != 0, small integers (exact cancellations).
+    gen g(85);
+    const int kinds[] = {0, 2, 3};
+    const double betas[] = {0.0, -2.5, 0.0};
+    const int saved = omp_get_max_threads();
+    for (int c = 0; c < 3; ++c) {
+        problem p = oztest::make_problem(g, kinds[c], 100, 150, 30);
+        p.beta = betas[c];
+        for (int path : paths)
+            for (int threads = 1; threads <= 3; ++threads) {
+                omp_set_num_threads(threads);
+                const unsigned rnd = (unsigned)(path + threads + c) % 4;
+                expect_as_qxgemm(
+                    p, rnd,
+                    [&](double *cc) {
+                        return qx::oz8_product(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(),
+                                               p.ldb, cc, p.beta, p.ldc, rnd, nullptr, nullptr,
+                                               path);
+                    },
+                    "path and threads");
+                omp_set_num_threads(saved);
+                if (::testing::Test::HasFatalFailure()) return;
+            }
+    }
 }
 
 }  // namespace
