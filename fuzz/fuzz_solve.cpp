@@ -32,11 +32,10 @@ int32_t call(bool single, uint64_t n, uint64_t nrhs, const std::vector<double> &
 void huge(fuzz::input &in, fuzz::call_options &o) {
     const std::vector<double> a(4, 1.0), b(4, 1.0);
     std::vector<double> lo = fuzz::blank(4), hi = fuzz::blank(4);
-    uint64_t n = in.u64(), nrhs = in.u64();
+    const bool single = in.u8() & 1;
+    const uint64_t n = in.u64(), nrhs = single ? 1 : in.u64();
     int32_t mode = (int32_t)in.u64();
     if (n != 0 && nrhs != 0 && (uint32_t)mode <= 2) mode = 3 + (int32_t)in.u8();
-    const bool single = in.u8() & 1;
-    if (single && n != 0) nrhs = 1;
     o.env.install();
     const int32_t st = call(single, n, nrhs, a, 1, b, 1, nullptr, 0, lo, hi, 1, mode, o);
     o.env.check_and_reset(h);
