@@ -56,6 +56,11 @@ public:
     uint64_t below(uint64_t k) { return (((uint64_t)u8() << 8) | u8()) % k; }
     // True once in k byte values (never for the zeros of an exhausted input).
     bool one_in(unsigned k) { return u8() % k == k - 1; }
+    // A mode: mostly 0 .. count-1, now and then -4 .. 11 (out of range).
+    int32_t mode(int32_t count) {
+        const uint8_t b = u8();
+        return b < 240 ? b % count : (int32_t)b - 244;
+    }
 
     // Whether value() may give infinities and NaNs (off by default: one
     // among dozens of entries would make almost every call invalid).
@@ -94,6 +99,15 @@ public:
     }
     void values(std::vector<double> &v) {
         for (double &x : v) x = value();
+    }
+    // `count` finite entries (a solution to form a right-hand side from).
+    std::vector<double> finite_values(size_t count) {
+        const bool keep = specials;
+        specials = false;
+        std::vector<double> v(count);
+        values(v);
+        specials = keep;
+        return v;
     }
 
 private:
@@ -287,6 +301,44 @@ inline void check_status(const char *h, int32_t status, bool invalid,
         for (const std::vector<double> *o : outputs)
             if (!all_untouched(*o)) broken(h, "output written by a refused call");
 }
+
+// Runs call() in the caller's environment, then checks that the
+// environment was kept and the status.
+template <class Call>
+int32_t run_checked(const char *h, caller_env &env, bool invalid,
+                    std::initializer_list<const std::vector<double> *> outputs, Call call) {
+    env.install();
+    const int32_t status = call();
+    env.check_and_reset(h);
+    check_status(h, status, invalid, outputs);
+    return status;
+}
+
+// Runs call(lo, hi) once more, under another rounding mode, team size or
+// entry point, and requires the same status and the same bits.
+template <class Call>
+void check_repeat(const char *h, int32_t status, const std::vector<double> &lo,
+                  const std::vector<double> &hi, Call call) {
+    std::vector<double> lo2 = blank(lo.size()), hi2 = blank(hi.size());
+    if (call(lo2, hi2) != status || !same_bytes(lo, lo2) || !same_bytes(hi, hi2))
+        broken(h, "results depend on the caller's rounding mode, the team size or the entry point");
+}
+
+// Copies of the inputs of a call, to check that it left them unchanged.
+class snapshot {
+public:
+    snapshot(std::initializer_list<const std::vector<double> *> inputs) : inputs_(inputs) {
+        for (const std::vector<double> *v : inputs_) copies_.push_back(*v);
+    }
+    void check(const char *h) const {
+        for (size_t k = 0; k < inputs_.size(); ++k)
+            if (!same_bytes(*inputs_[k], copies_[k])) broken(h, "an input was modified", (long long)k);
+    }
+
+private:
+    std::vector<const std::vector<double> *> inputs_;
+    std::vector<std::vector<double>> copies_;
+};
 
 // Every entry of the rows x cols matrix (ld) finite.
 inline bool all_finite(const std::vector<double> &a, uint64_t rows, uint64_t cols, uint64_t ld) {

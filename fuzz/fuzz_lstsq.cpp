@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::call_options o(in);
     const uint64_t m = 1 + in.below(6), n = 1 + in.below(6), nrhs = 1 + in.below(2);
     const uint64_t lda = n + in.below(2), ldb = nrhs + in.below(2), ldx = nrhs + in.below(2);
-    const uint8_t mb = in.u8();
-    const int32_t mode = mb < 240 ? mb % 3 : (int32_t)(mb - 244);
+    const int32_t mode = in.mode(3);
     const uint8_t ab = in.u8();
     const double alpha = ab < 128 ? 0.0 : ab < 224 ? std::ldexp(1.0, (int)in.below(2098) - 1074)
                                                    : in.value();
@@ -49,13 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<double> b(m * ldb, std::numeric_limits<double>::quiet_NaN()), x;
     std::vector<char> exact;
     if (known) {
-        in.specials = false;
         x.resize(n * nrhs);
         if (m >= n) {
-            in.values(x);
+            x = in.finite_values(n * nrhs);
         } else {  // X = A^T Y, column by column
-            std::vector<double> y(m * nrhs), at(n * m);
-            in.values(y);
+            std::vector<double> y = in.finite_values(m * nrhs), at(n * m);
             for (uint64_t i = 0; i < m; ++i)
                 for (uint64_t j = 0; j < n; ++j) at[j * m + i] = a[i * lda + j];
             std::vector<char> xk;
@@ -75,25 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool invalid = (uint32_t)mode > 2 || !valid_alpha(alpha) ||
                          !fuzz::all_finite(a, m, n, lda) || !fuzz::all_finite(b, m, nrhs, ldb);
 
-    const std::vector<double> a0 = a, b0 = b, r0 = r;
+    const fuzz::snapshot inputs{&a, &b, &r};
     std::vector<double> lo = fuzz::blank(n * ldx), hi = fuzz::blank(n * ldx);
     auto call = [&](std::vector<double> &l, std::vector<double> &u) {
         return norva_lstsq(m, n, nrhs, a.data(), lda, b.data(), ldb, alpha,
                            with_r ? r.data() : nullptr, N, l.data(), u.data(), ldx, mode, o.gemm,
                            o.context());
     };
-    o.env.install();
-    const int32_t st = call(lo, hi);
-    o.env.check_and_reset(h);
-    fuzz::check_status(h, st, invalid, {&lo, &hi});
-    if (!fuzz::same_bytes(a, a0) || !fuzz::same_bytes(b, b0) || !fuzz::same_bytes(r, r0))
-        fuzz::broken(h, "an input was modified");
+    const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lo, &hi}, [&] { return call(lo, hi); });
+    inputs.check(h);
     if (st == -1) return 0;
     fuzz::check_bounds(h, st, lo, hi, n, nrhs, ldx, false, known ? &x : nullptr, &exact);
-    if (o.env.directed()) {
-        std::vector<double> lo2 = fuzz::blank(n * ldx), hi2 = fuzz::blank(n * ldx);
-        if (call(lo2, hi2) != st || !fuzz::same_bytes(lo, lo2) || !fuzz::same_bytes(hi, hi2))
-            fuzz::broken(h, "results depend on the caller's rounding mode");
-    }
+    if (o.env.directed()) fuzz::check_repeat(h, st, lo, hi, call);
     return 0;
 }

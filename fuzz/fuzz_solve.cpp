@@ -36,10 +36,8 @@ void huge(fuzz::input &in, fuzz::call_options &o) {
     const uint64_t n = in.u64(), nrhs = single ? 1 : in.u64();
     int32_t mode = (int32_t)in.u64();
     if (n != 0 && nrhs != 0 && (uint32_t)mode <= 2) mode = 3 + (int32_t)in.u8();
-    o.env.install();
-    const int32_t st = call(single, n, nrhs, a, 1, b, 1, nullptr, 0, lo, hi, 1, mode, o);
-    o.env.check_and_reset(h);
-    fuzz::check_status(h, st, true, {&lo, &hi});
+    fuzz::run_checked(h, o.env, true, {&lo, &hi},
+                      [&] { return call(single, n, nrhs, a, 1, b, 1, nullptr, 0, lo, hi, 1, mode, o); });
 }
 
 }  // namespace
@@ -58,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint64_t nrhs = single ? 1 : 1 + in.below(3);
     const uint64_t lda = n + in.below(3), ldr = n + in.below(2);
     const uint64_t ldb = single ? 1 : nrhs + in.below(2), ldx = single ? 1 : nrhs + in.below(2);
-    const uint8_t mb = in.u8();
-    const int32_t mode = mb < 240 ? mb % 3 : (int32_t)(mb - 244);  // -4 .. 11 now and then
+    const int32_t mode = in.mode(3);
 
     std::vector<double> a(n * lda, std::numeric_limits<double>::quiet_NaN());
     for (uint64_t i = 0; i < n; ++i)
@@ -74,11 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<double> b(n * ldb, std::numeric_limits<double>::quiet_NaN()), x;
     std::vector<char> exact;
     if (known) {
-        bool save = in.specials;
-        in.specials = false;
-        x.resize(n * nrhs);
-        in.values(x);
-        in.specials = save;
+        x = in.finite_values(n * nrhs);
         fuzz::exact_rhs(n, n, nrhs, a.data(), lda, x, b.data(), ldb, exact);
     } else {
         for (uint64_t i = 0; i < n; ++i)
@@ -87,25 +80,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool invalid = (uint32_t)mode > 2 || !fuzz::all_finite(a, n, n, lda) ||
                          !fuzz::all_finite(b, n, nrhs, ldb);
 
-    const std::vector<double> a0 = a, b0 = b, r0 = r;
+    const fuzz::snapshot inputs{&a, &b, &r};
     std::vector<double> lo = fuzz::blank(n * ldx), hi = fuzz::blank(n * ldx);
     const double *rp = with_r ? r.data() : nullptr;
-    o.env.install();
-    const int32_t st = call(single, n, nrhs, a, lda, b, ldb, rp, ldr, lo, hi, ldx, mode, o);
-    o.env.check_and_reset(h);
-    fuzz::check_status(h, st, invalid, {&lo, &hi});
-    if (!fuzz::same_bytes(a, a0) || !fuzz::same_bytes(b, b0) || !fuzz::same_bytes(r, r0))
-        fuzz::broken(h, "an input was modified");
+    const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lo, &hi}, [&] {
+        return call(single, n, nrhs, a, lda, b, ldb, rp, ldr, lo, hi, ldx, mode, o);
+    });
+    inputs.check(h);
     if (st == -1) return 0;
     fuzz::check_bounds(h, st, lo, hi, n, nrhs, ldx, single, known ? &x : nullptr, &exact);
 
     // The caller's rounding mode must not matter; norva_solve must equal
     // norva_solve_many with one column.
-    if (o.env.directed() || single) {
-        std::vector<double> lo2 = fuzz::blank(n * ldx), hi2 = fuzz::blank(n * ldx);
-        const int32_t st2 = call(false, n, nrhs, a, lda, b, ldb, rp, ldr, lo2, hi2, ldx, mode, o);
-        if (st2 != st || !fuzz::same_bytes(lo, lo2) || !fuzz::same_bytes(hi, hi2))
-            fuzz::broken(h, "results depend on the caller's rounding mode or on the entry point");
-    }
+    if (o.env.directed() || single)
+        fuzz::check_repeat(h, st, lo, hi, [&](std::vector<double> &l, std::vector<double> &u) {
+            return call(false, n, nrhs, a, lda, b, ldb, rp, ldr, l, u, ldx, mode, o);
+        });
     return 0;
 }
