@@ -77,25 +77,37 @@ struct vnni {
         return (int32_t)(sum << 7);
     }
 
-    // Rows a[0 .. MR) (entries 0 .. kc) against a packed panel.
+    // Rows a[0 .. MR) (entries 0 .. kc) against a packed panel.  Every
+    // index into acc is a constant once the loops over r are unrolled, so
+    // the sixteen accumulators stay in registers.
     __attribute__((target("avx512f,avx512bw,avx512vnni"))) static void tile(
         uint64_t kc, const int8_t *const *a, const uint32_t *pb, int32_t *C, uint64_t ldc,
         uint64_t rows, uint64_t cols, bool add, const int32_t *rowbias) {
         __m512i acc[MR][2];
-        for (int r = 0; r < MR; ++r) acc[r][0] = acc[r][1] = _mm512_setzero_si512();
+        const int8_t *ar[MR];
+#pragma GCC unroll 8
+        for (int r = 0; r < MR; ++r) {
+            acc[r][0] = acc[r][1] = _mm512_setzero_si512();
+            ar[r] = a[r];
+        }
         // Whole groups read in place, then the zero-padded last group.
-        const uint64_t full = kc / G, kq = (kc + G - 1) / G;
-        for (uint64_t q = 0; q < kq; ++q) {
-            uint32_t w[MR];
-            if (q < full)
-                for (int r = 0; r < MR; ++r) w[r] = load32(a[r] + q * G);
-            else
-                for (int r = 0; r < MR; ++r) w[r] = group<vnni>(a[r], q, kc, false);
+        const uint64_t full = kc / G;
+        for (uint64_t q = 0; q < full; ++q) {
             const __m512i b0 = _mm512_loadu_si512(pb + q * NR);
             const __m512i b1 = _mm512_loadu_si512(pb + q * NR + 16);
 #pragma GCC unroll 8
             for (int r = 0; r < MR; ++r) {
-                const __m512i x = _mm512_set1_epi32((int)w[r]);
+                const __m512i x = _mm512_set1_epi32((int)load32(ar[r] + q * G));
+                acc[r][0] = _mm512_dpbusd_epi32(acc[r][0], b0, x);
+                acc[r][1] = _mm512_dpbusd_epi32(acc[r][1], b1, x);
+            }
+        }
+        if (full * G < kc) {
+            const __m512i b0 = _mm512_loadu_si512(pb + full * NR);
+            const __m512i b1 = _mm512_loadu_si512(pb + full * NR + 16);
+#pragma GCC unroll 8
+            for (int r = 0; r < MR; ++r) {
+                const __m512i x = _mm512_set1_epi32((int)group<vnni>(ar[r], full, kc, false));
                 acc[r][0] = _mm512_dpbusd_epi32(acc[r][0], b0, x);
                 acc[r][1] = _mm512_dpbusd_epi32(acc[r][1], b1, x);
             }
@@ -103,7 +115,9 @@ struct vnni {
         const __mmask16 m0 = cols >= 16 ? 0xffff : (__mmask16)((1u << cols) - 1);
         const __mmask16 m1 =
             cols >= 32 ? 0xffff : cols > 16 ? (__mmask16)((1u << (cols - 16)) - 1) : 0;
-        for (uint64_t r = 0; r < rows; ++r) {
+#pragma GCC unroll 8
+        for (int r = 0; r < MR; ++r) {
+            if ((uint64_t)r >= rows) continue;
             int32_t *c = C + r * ldc;
             const __m512i d = _mm512_set1_epi32(rowbias[r]);
             __m512i v0 = _mm512_sub_epi32(acc[r][0], d), v1 = _mm512_sub_epi32(acc[r][1], d);
