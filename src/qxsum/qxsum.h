@@ -86,8 +86,10 @@ typedef void (*qxsum_i8_fn)(uint64_t m, uint64_t n, uint64_t k, const int8_t *A,
 
 /* The same correctly rounded C = A B + beta C as qxgemm, bit for bit, from
  * products of 7-bit signed digit slices (int8) computed by kernel (NULL:
- * i8_internal), never with more than 32768 for its k.  Returns 0, or -1
- * when rnd > 3 (C untouched). */
+ * i8_internal), never with more than 32768 for its k.  A kernel of the
+ * caller gets one whole m x n product per slice pair and chunk of k; the
+ * default kernel is run on output tiles instead (same results).  Returns 0,
+ * or -1 when rnd > 3 (C untouched). */
 int qxgemm_oz8(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda, const double *B,
                uint64_t ldb, double *C, double beta, uint64_t ldc, uint32_t rnd,
                qxsum_i8_fn kernel, void *ctx);
