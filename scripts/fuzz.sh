@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses (clang, AddressSanitizer + UBSan; build tree
-# build/fuzz) and runs each for a given time, one after the other:
+# build/fuzz) and runs each for a given time, NORVA_FUZZ_PARALLEL at a time:
 #
 #   scripts/fuzz.sh [SECONDS] [HARNESS...]
 #
@@ -13,7 +13,8 @@
 # every build.  Prints the executions of each harness and a last line
 # "fuzz: P passed, F failed, E executions"; exits 1 when a harness failed.
 #
-# Environment: NORVA_JOBS (default 2) build parallelism, NORVA_FUZZ_BUILD=0
+# Environment: NORVA_JOBS (default 2) build parallelism and harnesses at a time
+# (NORVA_FUZZ_PARALLEL overrides the latter), NORVA_FUZZ_BUILD=0
 # skips the build.
 set -uo pipefail
 
@@ -42,27 +43,47 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}:abort_on_error=0
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-passed=0 failed=0 total=0
-for name in "${harnesses[@]}"; do
-  work=$build/corpus/$name artifacts=$build/artifacts/$name log=$build/fuzz_$name.log
+# run_one NAME: one harness; its exit status goes to build/fuzz/NAME.rc.
+run_one() {
+  local name=$1 work=$build/corpus/$1 artifacts=$build/artifacts/$1
   mkdir -p "$work" "$artifacts"
-  t0=$SECONDS
   "$build/fuzz/fuzz_$name" "$work" "fuzz/corpus/$name" -max_total_time="$seconds" \
     -max_len=4096 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/" >"$log" 2>&1
-  rc=$?
+    -artifact_prefix="$artifacts/" >"$build/fuzz_$name.log" 2>&1
+  echo $? >"$build/fuzz_$name.rc"
+}
+
+# NORVA_FUZZ_PARALLEL harnesses at a time (default NORVA_JOBS, else 2).
+parallel=${NORVA_FUZZ_PARALLEL:-${NORVA_JOBS:-2}}
+t0=$SECONDS
+running=0
+for name in "${harnesses[@]}"; do
+  rm -f "$build/fuzz_$name.rc"
+  run_one "$name" &
+  running=$((running + 1))
+  if [[ $running -ge $parallel ]]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+
+passed=0 failed=0 total=0
+for name in "${harnesses[@]}"; do
+  log=$build/fuzz_$name.log
+  rc=$(cat "$build/fuzz_$name.rc" 2>/dev/null || echo 1)
   runs=$(grep -E '^stat::number_of_executed_units:' "$log" | tail -n 1 | awk '{print $2}')
   runs=${runs:-0}
   total=$((total + runs))
   if [[ $rc -eq 0 ]]; then
     passed=$((passed + 1))
-    printf 'fuzz: %-9s ok      %10d executions in %4d s\n' "$name" "$runs" $((SECONDS - t0))
+    printf 'fuzz: %-9s ok      %10d executions\n' "$name" "$runs"
   else
     failed=$((failed + 1))
-    printf 'fuzz: %-9s FAILED  %10d executions in %4d s (log %s)\n' "$name" "$runs" \
-      $((SECONDS - t0)) "$log"
+    printf 'fuzz: %-9s FAILED  %10d executions (log %s)\n' "$name" "$runs" "$log"
     grep -E 'contract broken|ERROR:|runtime error|Test unit written' "$log" | head -n 5 | sed 's/^/  /'
   fi
 done
+echo "fuzz: ${#harnesses[@]} harnesses, $seconds s each, $parallel at a time, $((SECONDS - t0)) s"
 echo "fuzz: $passed passed, $failed failed, $total executions"
 [[ $failed -eq 0 ]]

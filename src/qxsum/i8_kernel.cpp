@@ -38,7 +38,7 @@ constexpr const char *NM[n_kernels] = {"plain", "vnni", "sdot", "avx2", "i8mm"};
 constexpr int k_plain = 0, k_sdot = 2;
 
 // HWCAP_ASIMDDP: the Advanced SIMD dot-product instructions.
-constexpr unsigned long hwcap_asimddp = 1UL << 20;
+[[maybe_unused]] constexpr unsigned long hwcap_asimddp = 1UL << 20;
 
 int32_t has_dotprod() {
 #if defined(__aarch64__) && defined(__linux__)
