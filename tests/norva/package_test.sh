@@ -54,7 +54,7 @@ loaded=$(ldd "$work/consumer/consumer" | awk '/libnorva/ {print $3}')
   fail "the consumer loaded $loaded instead of the installed library"
 "$work/consumer/example_c/hilbert_openblas" >"$work/c.log" ||
   { cat "$work/c.log" >&2; fail "examples/c failed against the installed library"; }
-"$work/consumer/example_cpp/spectrum" >"$work/cpp.log" ||
+"$work/consumer/example_cpp/eigenvalues" >"$work/cpp.log" ||
   { cat "$work/cpp.log" >&2; fail "examples/cpp failed against the installed library"; }
 
 # A request for another major version is refused.
