@@ -150,16 +150,36 @@ NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t ku, const d
                                    int32_t mode);
 
 /* Sparse system in compressed sparse row form (row_ptr has n+1 entries,
- * col_idx and val row_ptr[n] entries), renumbered by reverse Cuthill-McKee
- * and solved as a band system; the bounds come back in the caller's
- * numbering.  Status 0 or 1 as for norva_solve_band.  -1 with nothing
+ * col_idx and val row_ptr[n] entries); the bounds come back in the caller's
+ * numbering.  Two paths, chosen by cost: a reverse Cuthill-McKee
+ * renumbering into a band solved by norva_solve_band (narrow bands), or,
+ * when the library is built with CHOLMOD, a fill-reducing ordering and a
+ * supernodal sparse Cholesky factorization of A (exactly symmetric A) or of
+ * A^T A (otherwise, or when A is not positive definite) with an a priori
+ * bound of its error.  Both prove one normwise radius around a refined
+ * solution.  Status 0 or 1 as for norva_solve_band.  -1 with nothing
  * written: n is 0, row_ptr[0] is not 0 or row_ptr decreases, a column is
  * n or more or appears twice in a row, mode is not 0 or 1, or a value or
  * an entry of b is infinite or NaN.  -1 with every bound [-inf, +inf]: no
- * memory, or the renumbered band would need more than 2^27 doubles. */
+ * memory, or (band path only) the renumbered band would need more than
+ * 2^27 doubles. */
 NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
                                      const double *val, const double *b, double *x_lo,
                                      double *x_hi, int32_t mode);
+
+/* Positive definiteness of the sparse symmetric n x n matrix A in
+ * compressed sparse row form with both triangles (row_ptr, col_idx, val as
+ * for norva_solve_sparse), proven from a shifted sparse Cholesky
+ * factorization (band storage for narrow bands or without CHOLMOD).
+ * Status 0 proves A positive definite; *lower <= lambda_min(A) whenever
+ * *lower is not -inf (positive with status 0, or 0 when the bound falls
+ * below the subnormal range; with status 1 the best bound formed, not
+ * positive, or -inf).  mode 0 or 1 (the factor's error bound is a priori in
+ * both).  -1 (nothing written, not even *lower): n is 0, lower is NULL,
+ * mode is not 0 or 1, the checks of norva_solve_sparse fail, or A is not
+ * exactly symmetric in pattern and values (+0 and -0 count as equal). */
+NORVA_API int32_t norva_spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
+                                   const double *val, double *lower, int32_t mode);
 
 #ifdef __cplusplus
 }

@@ -66,6 +66,16 @@ void residual(const band_view *A, const double *b, double *r, const double *neg_
 double bound_e(const band_view *A, int32_t normal, uint64_t w, const double *L, int32_t mode,
                double s);
 
+// ---- the proof of the band driver's symmetric attempt -------------------
+
+// lambda <= lambda_min(A) for the symmetric band matrix A (kl = ku, A
+// symmetric within the band; the caller has checked it): sigma factor,
+// inverse iteration, the shifted factor and its error bound as in the band
+// solver.  The best bound formed (positive only when A is positive
+// definite), or -inf.  *shift and *err: the shift and the error bound that
+// gave it.  Runs in the rounding mode in force (the caller sets nearest).
+double spd_lower(const band_view &A, int32_t mode, double *shift, double *err);
+
 }  // namespace norva::band
 
 #endif

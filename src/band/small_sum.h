@@ -137,6 +137,16 @@ inline bool small_round_up(const small_sum &s, double *out) {
     return true;
 }
 
+// The total rounded downward into *out (+0 for an exact zero); false when
+// the sum failed.
+inline bool small_round_down(const small_sum &s, double *out) {
+    double H, L;
+    int rest;
+    if (!small_top(s, &H, &L, &rest)) return false;
+    *out = L < 0.0 ? down(H) : H;
+    return true;
+}
+
 }  // namespace norva::band
 
 #endif

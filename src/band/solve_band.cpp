@@ -15,6 +15,7 @@
 #include "band/rows.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
+#include "common/norm_up.h"
 #include "common/scratch.h"
 #include "common/start_vector.h"
 #include "common/steps.h"
@@ -84,11 +85,14 @@ double lower_of(double s, double e) {
     return qxsum(t, 2, 2);
 }
 
-// lambda <= lambda_min(M) > 0 from the sigma factor and, when it works, a
-// factor with the larger shift tau = mu / 2 (halved on failure, three tries
-// while tau stays above sigma).  0 when no positive bound was proven.
+// The best proven lambda <= lambda_min(M) from the sigma factor and, when it
+// works, a factor with the larger shift tau = mu / 2 (halved on failure,
+// three tries while tau stays above sigma); -inf when no bound was formed.
+// A bound that is not positive proves nothing about definiteness.
+// *shift and *err receive the shift and the error bound that gave it.
 double lower_bound(const band_view &A, int32_t normal, uint64_t w, const double *M,
-                   const double *Ls, double *Lt, double sigma, double mu, int32_t mode) {
+                   const double *Ls, double *Lt, double sigma, double mu, int32_t mode,
+                   double *shift, double *err) {
     const uint64_t n = A.n;
     double tau = mu * 0.5;
     for (int tries = 0; sigma < tau && tries < 3; ++tries) {
@@ -96,15 +100,42 @@ double lower_bound(const band_view &A, int32_t normal, uint64_t w, const double 
             tau = tau * 0.5;
             continue;
         }
-        const double l1 = lower_of(tau, bound_e(&A, normal, w, Lt, mode, tau));
+        const double e1 = bound_e(&A, normal, w, Lt, mode, tau);
+        const double l1 = lower_of(tau, e1);
+        *shift = tau;
+        *err = e1;
         if (l1 > 0) return l1;
         const double e2 = bound_e(&A, normal, w, Ls, mode, sigma);
-        if (std::isnan(e2)) return 0;
-        const double l = std::fmax(lower_of(sigma, e2), l1);
-        return l > 0 ? l : 0;
+        if (std::isnan(e2)) return l1;
+        const double l2 = lower_of(sigma, e2);
+        if (l2 > l1) {
+            *shift = sigma;
+            *err = e2;
+        }
+        return std::fmax(l2, l1);
     }
-    const double l = lower_of(sigma, bound_e(&A, normal, w, Ls, mode, sigma));
-    return l > 0 ? l : 0;
+    const double e = bound_e(&A, normal, w, Ls, mode, sigma);
+    *shift = sigma;
+    *err = e;
+    return lower_of(sigma, e);
+}
+
+// M in lower band storage, its sigma factor and the start of the proof: the
+// largest diagonal entry, sigma = up(dmax 4 n u), the factor of M - sigma I
+// and the estimate mu of lambda_min(M) (v: n doubles of scratch).  False
+// when M has no positive diagonal entry or the factorization fails.
+bool factor_sigma(const band_view &A, int32_t normal, uint64_t w, double *M, double *Ls,
+                  double *v, double *sigma, double *mu) {
+    const uint64_t n = A.n;
+    fill_m(A, normal, w, M);
+    double dmax = 0;
+    for (uint64_t i = 0; i < n; ++i) dmax = std::fmax(dmax, M[i * (w + 1) + w]);
+    if (!(dmax > 0) || dmax > dbl_max) return false;
+    const double t = ((double)n * 4.0) * unit_roundoff;
+    *sigma = up(dmax * t);
+    if (chol(n, w, M, Ls, *sigma) != 0) return false;
+    *mu = estimate(n, w, Ls, *sigma, v);
+    return true;
 }
 
 // Iterative refinement of hi + lo with the sigma factor: at least 3, at most
@@ -157,15 +188,9 @@ outcome attempt(const band_view &A, const double *b, int32_t normal, int32_t mod
         double *Ls = mem.own(alloc<double>(n * (w + 1)));
         double *Lt = mem.own(alloc<double>(n * (w + 1)));
         if (!M || !Ls || !Lt) return outcome::failed;
-        fill_m(A, normal, w, M);
-        double dmax = 0;
-        for (uint64_t i = 0; i < n; ++i) dmax = std::fmax(dmax, M[i * (w + 1) + w]);
-        if (!(dmax > 0) || dmax > dbl_max) return outcome::failed;
-        const double t = ((double)n * 4.0) * unit_roundoff;
-        const double sigma = up(dmax * t);
-        if (chol(n, w, M, Ls, sigma) != 0) return outcome::failed;
-        const double mu = estimate(n, w, Ls, sigma, wk.v);
-        lambda = lower_bound(A, normal, w, M, Ls, Lt, sigma, mu, mode);
+        double sigma, mu, shift, err;
+        if (!factor_sigma(A, normal, w, M, Ls, wk.v, &sigma, &mu)) return outcome::failed;
+        lambda = lower_bound(A, normal, w, M, Ls, Lt, sigma, mu, mode, &shift, &err);
         if (!(lambda > 0)) return outcome::failed;
         refine(A, b, normal, w, Ls, wk);
     }
@@ -176,7 +201,7 @@ outcome attempt(const band_view &A, const double *b, int32_t normal, int32_t mod
     }
     residual(&A, b, wk.r, wk.neg_hi, wk.neg_lo, n);
     for (uint64_t k = 0; k < n; ++k) wk.v[k] = up(std::fabs(wk.r[k]));
-    const double rho = up(std::sqrt(qxdot(wk.v, wk.v, n, 1)));
+    const double rho = norm2_up(wk.v, n);
     double delta;
     if (!normal) {
         delta = up(rho / lambda);
@@ -203,6 +228,25 @@ bool symmetric(const band_view &A) {
             if (entry(A, r, c) != entry(A, c, r)) return false;
     return true;
 }
+
+}  // namespace
+
+double spd_lower(const band_view &A, int32_t mode, double *shift, double *err) {
+    const uint64_t n = A.n, w = A.kl;
+    *shift = *err = 0;
+    if (too_big(n, w + 1)) return -inf;
+    freer<4> mem;
+    double *M = mem.own(alloc<double>(n * (w + 1)));
+    double *Ls = mem.own(alloc<double>(n * (w + 1)));
+    double *Lt = mem.own(alloc<double>(n * (w + 1)));
+    double *v = mem.own(alloc<double>(n));
+    if (!M || !Ls || !Lt || !v) return -inf;
+    double sigma, mu;
+    if (!factor_sigma(A, 0, w, M, Ls, v, &sigma, &mu)) return -inf;
+    return lower_bound(A, 0, w, M, Ls, Lt, sigma, mu, mode, shift, err);
+}
+
+namespace {
 
 int32_t solve_band(const band_view &A, const double *b, double *x_lo, double *x_hi,
                    int32_t mode) {

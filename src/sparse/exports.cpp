@@ -1,0 +1,151 @@
+// The sparse exports: checks, the renumbering that the band path needs and
+// that the choice compares with, the choice of the path, and the call.
+//
+// The choice: the band path whenever the renumbered band is narrow (a half
+// bandwidth of at most `narrow` keeps banded and tridiagonal matrices on it
+// without an analysis), or when the library has no CHOLMOD; otherwise
+// CHOLMOD's symbolic analysis predicts the flops of the sparse factor and
+// the band path is kept while its n (w + 1)^2 is no larger.  A band beyond
+// its limit always goes to the sparse factor.
+#include <cstdint>
+#include <limits>
+
+#include "band/ordering.h"
+#include "common/fenv_guard.h"
+#include "common/scratch.h"
+#include "norva.h"
+#include "sparse/csr.h"
+#include "sparse/paths.h"
+#include "sparse/sparse.h"
+
+namespace norva::sparse {
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr uint64_t narrow = 64;
+
+void trivial(uint64_t n, double *x_lo, double *x_hi) {
+    for (uint64_t k = 0; k < n; ++k) {
+        x_lo[k] = -inf;
+        x_hi[k] = inf;
+    }
+}
+
+// The renumbering and the choice.  *an receives the analysis when the
+// Cholesky path is chosen.  False when memory ran out.
+bool choose(const csr &A, int32_t normal, uint64_t *iperm, uint64_t *kl, uint64_t *ku,
+            bool *band, analysis **an, report *info) {
+    const uint64_t n = A.n;
+    freer<1> mem;
+    uint64_t *perm = mem.own(alloc<uint64_t>(n));
+    if (perm == nullptr || band::rcm(n, A.row_ptr, A.col_idx, perm, iperm, kl, ku) != 0)
+        return false;
+    info->band_kl = *kl;
+    info->band_ku = *ku;
+    info->band_known = true;
+    const uint64_t w = normal ? *kl + *ku : *kl;
+    const bool fits = band_fits(n, *kl, *ku);
+    info->band_flops = (double)n * ((double)w + 1) * ((double)w + 1);
+    *an = nullptr;
+    // Without CHOLMOD the band path serves alone (and refuses a band beyond
+    // its limit).
+    *band = !have_cholmod() || (fits && w <= narrow);
+    if (*band) return true;
+    *an = analyze(A, normal, info);
+    if (*an == nullptr) return false;
+    if (fits && info->band_flops <= info->flops) {
+        release(*an);
+        *an = nullptr;
+        *band = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
+                     const double *val, const double *b, double *x_lo, double *x_hi, int32_t mode,
+                     report *info) {
+    const csr A{n, row_ptr, col_idx, val};
+    if (n == 0 || row_ptr[0] != 0 || (uint32_t)mode > 1 || !valid(A, b)) return -1;
+    report local;
+    report &rep = info ? *info : local;
+    rep = report{};
+    rep.nnz = row_ptr[n];
+    fenv_guard env;
+    freer<1> mem;
+    uint64_t *iperm = too_big(n, 1) ? nullptr : mem.own(alloc<uint64_t>(n));
+    const int32_t normal = symmetric(A) ? 0 : 1;
+    uint64_t kl = 0, ku = 0;
+    bool band = true;
+    analysis *an = nullptr;
+    if (iperm == nullptr || !choose(A, normal, iperm, &kl, &ku, &band, &an, &rep)) {
+        trivial(n, x_lo, x_hi);
+        return -1;
+    }
+    if (band) {
+        rep.path = path_band;
+        rep.normal = normal;
+        rep.kl = kl;
+        rep.ku = ku;
+        rep.ordering = "reverse Cuthill-McKee";
+        return band_solve(A, iperm, kl, ku, b, x_lo, x_hi, mode);
+    }
+    rep.path = path_cholesky;
+    result r = cholesky_solve(A, normal, an, b, x_lo, x_hi, mode, &rep);
+    if (r == result::unproven && normal == 0) {
+        // Not positive definite, or not proven so: the normal equations.
+        an = analyze(A, 1, &rep);
+        r = an ? cholesky_solve(A, 1, an, b, x_lo, x_hi, mode, &rep) : result::no_memory;
+    }
+    if (r != result::proven) trivial(n, x_lo, x_hi);
+    return r == result::proven ? 0 : r == result::unproven ? 1 : -1;
+}
+
+int32_t spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx, const double *val,
+                   double *lower, int32_t mode, report *info) {
+    const csr A{n, row_ptr, col_idx, val};
+    if (n == 0 || lower == nullptr || row_ptr[0] != 0 || (uint32_t)mode > 1 ||
+        !valid(A, nullptr) || !symmetric(A))
+        return -1;
+    report local;
+    report &rep = info ? *info : local;
+    rep = report{};
+    rep.nnz = row_ptr[n];
+    *lower = -inf;
+    fenv_guard env;
+    freer<1> mem;
+    uint64_t *iperm = too_big(n, 1) ? nullptr : mem.own(alloc<uint64_t>(n));
+    uint64_t kl = 0, ku = 0;
+    bool band = true;
+    analysis *an = nullptr;
+    if (iperm == nullptr || !choose(A, 0, iperm, &kl, &ku, &band, &an, &rep)) return 1;
+    if (band) {
+        rep.path = path_band;
+        rep.kl = kl;
+        rep.ku = ku;
+        rep.ordering = "reverse Cuthill-McKee";
+        *lower = band_spd(A, iperm, kl, mode, &rep.shift, &rep.error);
+        rep.lambda = *lower;
+    } else {
+        rep.path = path_cholesky;
+        cholesky_spd(A, an, mode, lower, &rep);
+    }
+    return *lower > 0 ? 0 : 1;
+}
+
+}  // namespace norva::sparse
+
+extern "C" NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr,
+                                                const uint64_t *col_idx, const double *val,
+                                                const double *b, double *x_lo, double *x_hi,
+                                                int32_t mode) {
+    return norva::sparse::solve_sparse(n, row_ptr, col_idx, val, b, x_lo, x_hi, mode, nullptr);
+}
+
+extern "C" NORVA_API int32_t norva_spd_sparse(uint64_t n, const uint64_t *row_ptr,
+                                              const uint64_t *col_idx, const double *val,
+                                              double *lower, int32_t mode) {
+    return norva::sparse::spd_sparse(n, row_ptr, col_idx, val, lower, mode, nullptr);
+}
