@@ -13,7 +13,8 @@ solve(A, b)                       dense system A x = b (modes 0, 1, 2)
 solve_interval(A_lo, A_hi, b_lo, b_hi)
                                   every solution for data within intervals
 spd(A)                            positive definiteness, lower bound of
-                                  lambda_min
+                                  lambda_min (dense, scipy.sparse or CSR
+                                  arrays)
 lstsq(A, b)                       least squares / minimum norm
 eig_sym(A)                        all eigenvalues of a symmetric matrix
 solve_band((kl, ku), ab, b)       band system

@@ -29,6 +29,7 @@ _SIGNATURES = {
                              _ptr]),
     "norva_solve_band": (_i32, [_u64, _u64, _u64, _ptr, _u64, _ptr, _ptr, _ptr, _i32]),
     "norva_solve_sparse": (_i32, [_u64, _ptr, _ptr, _ptr, _ptr, _ptr, _ptr, _i32]),
+    "norva_spd_sparse": (_i32, [_u64, _ptr, _ptr, _ptr, _ptr, _i32]),
 }
 
 

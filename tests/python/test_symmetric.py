@@ -47,3 +47,34 @@ def test_spd_verifies_the_callers_factor():
     assert s.proven and 0 < s.lower <= (7 - 17 ** 0.5) / 2
     bad = norva.spd(A, l=np.eye(2), shift=1.0)  # not a factor of A - I: no proof
     assert not bad.proven
+
+
+# (dim, k, added to the diagonal) for the finite-difference Laplacian of a
+# k^dim grid; the last one, 10^6 x 10^6, would need 8 TB as a dense matrix.
+LAPLACIANS = [(2, 30, 0.0), (3, 10, 0.0), (1, 10**6, 2.0)]
+
+
+@pytest.mark.parametrize("mode", [0, 1])
+@pytest.mark.parametrize("dim, k, plus", LAPLACIANS)
+def test_spd_sparse_laplacian(dim, k, plus, mode):
+    sparse = pytest.importorskip("scipy.sparse")
+    T = sparse.diags([-1.0, 2.0, -1.0], [-1, 0, 1], shape=(k, k))
+    L = T
+    for _ in range(dim - 1):
+        L = sparse.kronsum(L, T)
+    n = k**dim
+    A = (L + plus * sparse.identity(n)).tocsr()
+    lam = dim * (2 - 2 * np.cos(np.pi / (k + 1))) + plus  # lambda_min, to an ulp or so
+    s = norva.spd(A, mode=mode)
+    assert s.proven and 0 < s.lower <= lam + 1e-15
+    # Other formats, and CSR arrays with a stored zero whose mirror is
+    # absent: the same matrix, the same bits.
+    indptr, indices, data = A.indptr.copy(), A.indices, A.data
+    indices, data = np.insert(indices, indptr[1], n - 1), np.insert(data, indptr[1], 0.0)
+    indptr[1:] += 1
+    for same in (A.tocoo(), A.tocsc(), (indptr, indices, data)):
+        assert norva.spd(same, mode=mode).lower == s.lower
+    # Shifted just past lambda_min: indefinite, never proven.
+    shift = lam * (1 + 1e-6)
+    t = norva.spd(A - shift * sparse.identity(n), mode=mode)
+    assert not t.proven and t.lower <= lam - shift
