@@ -71,7 +71,7 @@ double estimate(uint64_t n, uint64_t w, const double *L, double sigma, double *v
     for (int round = 0; round < 12; ++round) {
         lsolve(n, w, L, v);
         ltsolve(n, w, L, v);
-        nu = norm2(n, v);
+        nu = norm2_any_scale(n, v);
         if (!(nu > 0) || nu > dbl_max) return sigma;
         for (uint64_t k = 0; k < n; ++k) v[k] = v[k] / nu;
     }

@@ -17,6 +17,21 @@ inline double norm2(uint64_t n, const double *v) {
     return std::sqrt(s);
 }
 
+// The same norm for vectors of any scale: when the plain sum of squares
+// could have overflowed or lost the vector below the normal range, it is
+// formed again on v / max |v_k| (a power-of-two-free rescaling is enough:
+// only the estimates of the inverse iterations use it).
+inline double norm2_any_scale(uint64_t n, const double *v) {
+    const double plain = norm2(n, v);
+    if (plain > 0x1p-500 && plain < 0x1p500) return plain;
+    double m = 0;
+    for (uint64_t i = 0; i < n; ++i) m = std::fabs(v[i]) > m ? std::fabs(v[i]) : m;
+    if (!(m > 0) || !(m <= 0x1.fffffffffffffp1023)) return plain;
+    double s = 0.0;
+    for (uint64_t i = 0; i < n; ++i) s = s + (v[i] / m) * (v[i] / m);
+    return m * std::sqrt(s);
+}
+
 inline void start_vector(uint64_t n, double *v) {
     uint64_t s = 0x9e3779b97f4a7c15ULL;
     for (uint64_t i = 0; i < n; ++i) {

@@ -99,7 +99,7 @@ double estimate(analysis *an, uint64_t n, double sigma, double *v) {
     double nu = 0, last = 0;
     for (int round = 0; round < 12; ++round) {
         if (!solve(an, v)) return std::numeric_limits<double>::quiet_NaN();
-        nu = norm2(n, v);
+        nu = norm2_any_scale(n, v);
         if (!(nu > 0) || nu > dbl_max) return sigma;
         for (uint64_t k = 0; k < n; ++k) v[k] = v[k] / nu;
         if (round >= 2 && std::fabs(nu - last) <= nu * 0x1p-5) break;
