@@ -9,12 +9,57 @@
 // arguments with nothing written (memory does not run out at these sizes
 // and the band stays narrow), status 1 all [-inf, +inf], a proof containing
 // the known solution, inputs and environment unchanged, and the same bits
-// for a directed caller's rounding mode and for 1 or 2 threads.
+// for a directed caller's rounding mode and for 1 or 2 threads.  The same
+// matrix goes to norva_spd_sparse (check_spd).
+#include <map>
+
 #include "fuzz_common.h"
 
 namespace {
 
 constexpr const char *h = "fuzz_sparse";
+
+// norva_spd_sparse on the same matrix: -1 exactly for the structural checks
+// (b plays no part) or a matrix not symmetric in pattern and values (+0 and
+// -0 equal), with *lower untouched; a proof gives 0 < lower <= every
+// diagonal entry (e_i^T A e_i >= lambda_min); status 1 never a positive
+// bound; the same bits on a repeated call under another rounding mode.
+void check_spd(uint64_t n, const std::vector<uint64_t> &row_ptr, const std::vector<uint64_t> &col,
+               const std::vector<double> &val, int32_t mode, fuzz::call_options &o) {
+    bool invalid = row_ptr[0] != 0 || (uint32_t)mode > 1;
+    std::map<std::pair<uint64_t, uint64_t>, double> entries;
+    for (uint64_t i = 0; i < n && !invalid; ++i) {
+        invalid |= row_ptr[i + 1] < row_ptr[i];
+        for (uint64_t e = row_ptr[i]; e < row_ptr[i + 1] && !invalid; ++e) {
+            invalid |= col[e] >= n || !fuzz::finite(val[e]);
+            for (uint64_t f = row_ptr[i]; f < e; ++f) invalid |= col[f] == col[e];
+            entries[{i, col[e]}] = val[e];
+        }
+    }
+    double diag_min = std::numeric_limits<double>::infinity();
+    for (uint64_t i = 0; i < n && !invalid; ++i) {
+        const auto d = entries.find({i, i});
+        diag_min = std::min(diag_min, d == entries.end() ? 0.0 : d->second);
+    }
+    for (const auto &[ij, v] : entries) {
+        const auto m = entries.find({ij.second, ij.first});
+        invalid |= m == entries.end() || !(m->second == v);
+    }
+    std::vector<double> lower = fuzz::blank(1);
+    auto call = [&](std::vector<double> &l, std::vector<double> &) {
+        return norva_spd_sparse(n, row_ptr.data(), col.data(), val.data(), l.data(), mode);
+    };
+    const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lower}, [&] { return call(lower, lower); });
+    if (st == -1) return;
+    if (st == 0 && !(lower[0] > 0 && lower[0] <= diag_min))
+        fuzz::broken(h, "norva_spd_sparse: a proven bound above a diagonal entry or not positive");
+    if (st == 1 && lower[0] > 0) fuzz::broken(h, "norva_spd_sparse: status 1 with a positive bound");
+    if (o.env.directed()) {
+        std::vector<double> again = fuzz::blank(1);
+        if (call(again, again) != st || !fuzz::same_bytes(lower, again))
+            fuzz::broken(h, "norva_spd_sparse: results depend on the caller's rounding mode");
+    }
+}
 
 }  // namespace
 
@@ -92,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lo, &hi}, [&] { return call(lo, hi); });
     inputs.check(h);
     if (rp0 != row_ptr || col0 != col) fuzz::broken(h, "the structure was modified");
+    check_spd(n, row_ptr, col, val, mode, o);
     if (st == -1) return 0;
     fuzz::check_bounds(h, st, lo, hi, n, 1, 1, true, known ? &x : nullptr, &exact);
     if (o.env.directed() || n >= 64) {

@@ -1,4 +1,4 @@
-// Faults and threads across the nine exports, one table of cases:
+// Faults and threads across the ten exports, one table of cases:
 //   - every allocation of a call failing in turn (at orders where the
 //     parallel regions run on a team of two): a status the export may give,
 //     every enclosure sound or [-inf, +inf], no leak, the caller's rounding
@@ -243,43 +243,76 @@ robust_case band_case(uint64_t n, uint64_t k, bool indefinite, int32_t mode, uin
             encloses(x)};
 }
 
-// The 5-point Laplacian of a g x g grid with 5 on the diagonal, numbered at
-// random, in compressed rows; b = A x for an integer x.
-robust_case sparse_case(uint64_t grid, int32_t mode, uint64_t seed) {
-    const uint64_t n = grid * grid;
+// The Laplacian of a grid^dims grid plus the identity (5 or 7 on the
+// diagonal; lambda_min = 1 + dims (2 - 2 cos(pi / (grid + 1)))), numbered
+// at random, in compressed rows.  Two dimensions keep the band path, three
+// (grid 12) take the sparse Cholesky path when the library has CHOLMOD.
+struct grid_csr {
+    uint64_t n;
+    std::shared_ptr<std::vector<uint64_t>> rows, cols;
+    std::shared_ptr<vec> val;
+};
+
+grid_csr grid_laplacian(uint64_t grid, int dims, uint64_t seed) {
+    uint64_t n = grid * grid;
+    if (dims == 3) n *= grid;
     std::mt19937_64 gen(seed);
     std::vector<uint64_t> p(n);
     std::iota(p.begin(), p.end(), 0);
     std::shuffle(p.begin(), p.end(), gen);
     std::vector<std::vector<uint64_t>> nb(n);
-    for (uint64_t r = 0; r < grid; ++r)
-        for (uint64_t c = 0; c < grid; ++c) {
-            const uint64_t i = p[r * grid + c];
-            const uint64_t down = r + 1 < grid ? p[(r + 1) * grid + c] : n;
-            const uint64_t right = c + 1 < grid ? p[r * grid + c + 1] : n;
-            for (uint64_t j : {down, right})
-                if (j < n) nb[i].push_back(j), nb[j].push_back(i);
-        }
-    auto rows = std::make_shared<std::vector<uint64_t>>(1, 0);
-    auto cols = std::make_shared<std::vector<uint64_t>>();
-    auto val = std::make_shared<vec>(), b = std::make_shared<vec>(n, 0.0);
+    for (uint64_t k = 0; k < n; ++k)
+        for (uint64_t stride = 1, rest = k, t = 0; t < (uint64_t)dims; ++t, stride *= grid, rest /= grid)
+            if (rest % grid + 1 < grid) nb[p[k]].push_back(p[k + stride]), nb[p[k + stride]].push_back(p[k]);
+    grid_csr m{n, std::make_shared<std::vector<uint64_t>>(1, 0),
+               std::make_shared<std::vector<uint64_t>>(), std::make_shared<vec>()};
+    for (uint64_t i = 0; i < n; ++i) {
+        m.cols->push_back(i);
+        m.val->push_back(1.0 + 2 * dims);
+        for (uint64_t j : nb[i]) m.cols->push_back(j), m.val->push_back(-1.0);
+        m.rows->push_back(m.cols->size());
+    }
+    return m;
+}
+
+// b = A x for an integer x.
+robust_case sparse_case(uint64_t grid, int32_t mode, uint64_t seed, int dims = 2) {
+    const grid_csr m = grid_laplacian(grid, dims, seed);
+    const uint64_t n = m.n;
+    auto b = std::make_shared<vec>(n, 0.0);
     auto x = std::make_shared<exact_solution>();
     *x = exact_solution{n, 1, vec(n)};
     for (uint64_t i = 0; i < n; ++i) x->x[i] = (double)((int64_t)(i * 37 % 101) - 50);
-    for (uint64_t i = 0; i < n; ++i) {
-        cols->push_back(i);
-        val->push_back(5.0);
-        (*b)[i] += 5.0 * x->x[i];
-        for (uint64_t j : nb[i]) cols->push_back(j), val->push_back(-1.0), (*b)[i] -= x->x[j];
-        rows->push_back(cols->size());
-    }
+    for (uint64_t i = 0; i < n; ++i)
+        for (uint64_t e = (*m.rows)[i]; e < (*m.rows)[i + 1]; ++e)
+            (*b)[i] += (*m.val)[e] * x->x[(*m.cols)[e]];
     return {"norva_solve_sparse n " + std::to_string(n) + " mode " + std::to_string(mode),
             "norva_solve_sparse", n, 1,
-            [rows, cols, val, b, n, mode](result &o, norva_gemm_fn, void *) {
-                return norva_solve_sparse(n, rows->data(), cols->data(), val->data(), b->data(),
-                                          o.lo.data(), o.hi.data(), mode);
+            [m, b, n, mode](result &o, norva_gemm_fn, void *) {
+                return norva_solve_sparse(n, m.rows->data(), m.cols->data(), m.val->data(),
+                                          b->data(), o.lo.data(), o.hi.data(), mode);
             },
             encloses(x, true)};
+}
+
+// norva_spd_sparse on the same matrices: 0 < lower <= lambda_min, or
+// status 1 with no positive bound.
+robust_case spd_sparse_case(uint64_t grid, int32_t mode, uint64_t seed, int dims) {
+    const grid_csr m = grid_laplacian(grid, dims, seed);
+    const double cap = 1 + dims * (2 - 2 * std::cos(M_PI / (double)(grid + 1)));
+    return {"norva_spd_sparse n " + std::to_string(m.n) + " mode " + std::to_string(mode),
+            "norva_spd_sparse", 1, 1,
+            [m, mode](result &o, norva_gemm_fn, void *) {
+                return norva_spd_sparse(m.n, m.rows->data(), m.cols->data(), m.val->data(),
+                                        o.lo.data(), mode);
+            },
+            [cap](const result &o) -> ::testing::AssertionResult {
+                const double lower = o.lo[0];
+                const bool ok = o.status == 0 ? lower > 0 && lower <= cap
+                                              : o.status == 1 && !(lower > 0);
+                if (ok) return ::testing::AssertionSuccess();
+                return ::testing::AssertionFailure() << "status " << o.status << ", lower " << lower;
+            }};
 }
 
 // Orders at which the regions of every export run on the whole team (rows
@@ -293,7 +326,9 @@ std::vector<robust_case> sweep_cases() {
             lstsq_case(50, 30, 0, 12),       lstsq_case(24, 40, 2, 13),
             eig_case(64, 0, true, 14),       eig_case(64, 1, false, 15),
             band_case(80, 2, false, 0, 16),  band_case(80, 2, true, 1, 17),
-            sparse_case(9, 0, 18),           sparse_case(9, 1, 19)};
+            sparse_case(9, 0, 18),           sparse_case(9, 1, 19),
+            sparse_case(12, 1, 40, 3),       spd_sparse_case(12, 0, 41, 3),
+            spd_sparse_case(9, 1, 42, 2)};
 }
 
 // Orders above every threshold of the export: the row regions from 64, the
@@ -310,7 +345,8 @@ std::vector<robust_case> thread_cases() {
         lstsq_case(30, 50, 2, 33),           eig_case(64, 0, true, 34),
         eig_case(64, 1, false, 35),          band_case(300, 3, false, 0, 36),
         band_case(300, 3, true, 1, 37),      sparse_case(12, 0, 38),
-        sparse_case(12, 1, 39)};
+        sparse_case(12, 1, 39),              sparse_case(12, 0, 43, 3),
+        spd_sparse_case(12, 1, 44, 3)};
     if (testsupport::test_scale() >= 1)
         for (const robust_case &big :
              {dense_case(256, 1, 1, false, 21), dense_case(256, 8, 1, false, 24),
@@ -394,7 +430,7 @@ TEST(Robustness, EveryAllocationOfEveryExportFailing) {
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
     omp_set_num_threads(saved);
-    EXPECT_EQ(per_export.size(), 9u);
+    EXPECT_EQ(per_export.size(), 10u);
     for (const auto &[fn, w] : per_export) {
         std::printf("allocation sites swept: %-22s %3zu sites, %5llu runs\n", fn.c_str(),
                     w.sites.size(), (unsigned long long)w.runs);
