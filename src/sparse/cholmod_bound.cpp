@@ -43,8 +43,11 @@
 //
 // Conditions: the BLAS under CHOLMOD computes every entry of its products as
 // a sum of the products of its operands, in any order (no Strassen-like
-// scheme, which would not satisfy the model), in round to nearest (the
-// library runs in the default floating-point environment); the factor is
+// scheme, which would not satisfy the model), and every entry of a
+// triangular solve or factorization as such a sum followed by a division by
+// the diagonal entry or a product with its rounded reciprocal (no inverses
+// of whole triangular blocks), in round to nearest (the library runs in the
+// default floating-point environment); the factor is
 // read as CHOLMOD stores it, every stored entry of a supernode at or below
 // the diagonal counted.  Then lambda_min(M) >= s - ||E||_2, since L L^T is
 // positive semidefinite and P is orthogonal.
