@@ -5,10 +5,11 @@
 // shift sigma = up(dmax 4 c u) (dmax the largest diagonal entry of M, c the
 // largest column count of the factor) serves inverse iteration (mu ~
 // lambda_min(M)) and the refinement of a double-double solution with
-// double-double residuals; its a priori error bound gives the first proven
-// lambda = sigma - e.  Then the factor is overwritten by that of M - tau I,
-// tau = mu / 2 (halved on failure, three tries while tau stays above
-// sigma), and the larger of the two proven bounds is kept.  For the
+// double-double residuals.  Then the factor is overwritten by that of
+// M - tau I, tau = mu / 2 (halved on failure, three tries while tau stays
+// above sigma), whose a priori error bound e gives lambda = tau - e; when
+// that is not positive, the sigma factor (factored again) and its bound
+// give the larger of the two.  For the
 // normal equations, the rounding of the entries of M that CHOLMOD forms
 // from A is part of the error bound.  The solution error is then at most
 // ||r||_2 / lambda (M = A) or ||r||_2 / sqrt(lambda) (M = A^T A, sigma_min(A)^2
@@ -175,17 +176,19 @@ double prove(const csr &A, analysis *an, int32_t mode, const double *b, const wo
         *memory = f == factored::no_memory;
         return -inf;
     }
-    const double e0 = factor_error(an, m, sigma, info);
-    double best = lower_of(sigma, e0);
-    info->shift = sigma;
-    info->error = e0;
     const double mu = estimate(an, n, sigma, wk.r);
     if (std::isnan(mu) || (b && !refine(A, an, b, wk, &info->refinements))) {
         *memory = true;
-        return best;
+        return -inf;
     }
+    // The factor of M - tau I over the sigma one; the bound of the sigma
+    // factor only when that gives no positive bound (factored again if it
+    // was overwritten).
+    double best = -inf;
+    bool sigma_current = true;
     double tau = mu * 0.5;
     for (int tries = 0; sigma < tau && tries < 3; ++tries) {
+        sigma_current = false;
         f = factor(an, tau);
         ++info->factorizations;
         if (f == factored::no_memory) break;
@@ -194,13 +197,25 @@ double prove(const csr &A, analysis *an, int32_t mode, const double *b, const wo
             continue;
         }
         const double e1 = factor_error(an, m, tau, info);
-        const double l1 = lower_of(tau, e1);
-        if (l1 > best) {
-            best = l1;
-            info->shift = tau;
-            info->error = e1;
-        }
+        best = lower_of(tau, e1);
+        info->shift = tau;
+        info->error = e1;
         break;
+    }
+    if (!(best > 0)) {
+        f = sigma_current ? factored::ok : factor(an, sigma);
+        info->factorizations += sigma_current ? 0 : 1;
+        if (f == factored::ok) {
+            const double e0 = factor_error(an, m, sigma, info);
+            const double l0 = lower_of(sigma, e0);
+            if (l0 > best || std::isinf(best)) {
+                best = std::fmax(best, l0);
+                info->shift = sigma;
+                info->error = e0;
+            }
+        } else if (f == factored::no_memory && std::isinf(best)) {
+            *memory = true;
+        }
     }
     info->lambda = best;
     return best;
