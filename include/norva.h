@@ -170,7 +170,9 @@ NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const 
 /* Positive definiteness of the sparse symmetric n x n matrix A in
  * compressed sparse row form with both triangles (row_ptr, col_idx, val as
  * for norva_solve_sparse), proven from a shifted sparse Cholesky
- * factorization (band storage for narrow bands or without CHOLMOD).
+ * factorization (band storage for narrow bands or without CHOLMOD) and, when
+ * that fails, once more on D A D with D = diag(2^e_i) bringing the diagonal
+ * into [0.5, 2).
  * Status 0 proves A positive definite; *lower <= lambda_min(A) whenever
  * *lower is not -inf (positive with status 0, or 0 when the bound falls
  * below the subnormal range; with status 1 the best bound formed, not

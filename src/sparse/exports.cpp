@@ -7,11 +7,14 @@
 // CHOLMOD's symbolic analysis predicts the flops of the sparse factor and
 // the band path is kept while its n (w + 1)^2 is no larger.  A band beyond
 // its limit always goes to the sparse factor.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "band/ordering.h"
 #include "common/fenv_guard.h"
+#include "common/finite.h"
 #include "common/scratch.h"
 #include "norva.h"
 #include "sparse/csr.h"
@@ -103,6 +106,74 @@ int32_t solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_id
     return r == result::proven ? 0 : r == result::unproven ? 1 : -1;
 }
 
+namespace {
+
+// The best proven lower bound of lambda_min(A) for the symmetric A on the
+// path the choice takes, or -inf.
+double spd_lower(const csr &A, int32_t mode, report &rep) {
+    freer<1> mem;
+    uint64_t *iperm = too_big(A.n, 1) ? nullptr : mem.own(alloc<uint64_t>(A.n));
+    uint64_t kl = 0, ku = 0;
+    bool band = true;
+    analysis *an = nullptr;
+    if (iperm == nullptr || !choose(A, 0, iperm, &kl, &ku, &band, &an, &rep)) return -inf;
+    double lower = -inf;
+    if (band) {
+        rep.path = path_band;
+        rep.kl = kl;
+        rep.ku = ku;
+        rep.ordering = "reverse Cuthill-McKee";
+        lower = band_spd(A, iperm, kl, mode, &rep.shift, &rep.error);
+        rep.lambda = lower;
+    } else {
+        rep.path = path_cholesky;
+        cholesky_spd(A, an, mode, &lower, &rep);
+    }
+    return lower;
+}
+
+// The retry on D A D, D = diag(2^e_i) with every positive diagonal entry
+// brought into [0.5, 2): the shift of a proof is sized by the largest
+// diagonal entry, which swamps small pivots when the diagonal spans many
+// binades.  D A D is congruent to A, so a positive bound t of its
+// lambda_min proves A positive definite, and lambda_min(A) >= t
+// min_i 2^(-2 e_i).  0 or a positive bound (the status is then 0, even
+// when the bound underflows to 0); -inf when the retry is impossible (an
+// entry that does not scale exactly into the normal range, or no memory)
+// or proves nothing.
+double scaled_retry(const csr &A, int32_t mode, report &rep) {
+    const uint64_t n = A.n, nnz = A.row_ptr[n];
+    freer<2> mem;
+    int *e = mem.own(alloc_zero<int>(n));
+    double *sv = too_big(nnz, 1) ? nullptr : mem.own(alloc<double>(nnz));
+    if (!e || !sv) return -inf;
+    int emax = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        for (uint64_t k = A.row_ptr[i]; k < A.row_ptr[i + 1]; ++k)
+            if (A.col_idx[k] == i && A.val[k] > 0) {
+                int x;
+                std::frexp(A.val[k], &x);
+                e[i] = x < 0 ? (1 - x) / 2 : -(x / 2);
+            }
+        emax = std::max(emax, e[i]);
+    }
+    for (uint64_t i = 0; i < n; ++i)
+        for (uint64_t k = A.row_ptr[i]; k < A.row_ptr[i + 1]; ++k) {
+            const int s = e[i] + e[A.col_idx[k]];
+            const double v = std::ldexp(A.val[k], s), m = std::fabs(v);
+            if (std::ldexp(v, -s) != A.val[k] || (v != 0 && !(m >= 0x1p-1022 && m <= dbl_max)))
+                return -inf;
+            sv[k] = v;
+        }
+    const double t = spd_lower(csr{n, A.row_ptr, A.col_idx, sv}, mode, rep);
+    if (!(t > 0)) return -inf;
+    double lower = std::ldexp(t, -2 * emax);
+    if (std::ldexp(lower, 2 * emax) != t) lower = std::nextafter(lower, 0.0);
+    return lower;
+}
+
+}  // namespace
+
 int32_t spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx, const double *val,
                    double *lower, int32_t mode, report *info) {
     const csr A{n, row_ptr, col_idx, val};
@@ -113,26 +184,17 @@ int32_t spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
     report &rep = info ? *info : local;
     rep = report{};
     rep.nnz = row_ptr[n];
-    *lower = -inf;
     fenv_guard env;
-    freer<1> mem;
-    uint64_t *iperm = too_big(n, 1) ? nullptr : mem.own(alloc<uint64_t>(n));
-    uint64_t kl = 0, ku = 0;
-    bool band = true;
-    analysis *an = nullptr;
-    if (iperm == nullptr || !choose(A, 0, iperm, &kl, &ku, &band, &an, &rep)) return 1;
-    if (band) {
-        rep.path = path_band;
-        rep.kl = kl;
-        rep.ku = ku;
-        rep.ordering = "reverse Cuthill-McKee";
-        *lower = band_spd(A, iperm, kl, mode, &rep.shift, &rep.error);
-        rep.lambda = *lower;
-    } else {
-        rep.path = path_cholesky;
-        cholesky_spd(A, an, mode, lower, &rep);
-    }
-    return *lower > 0 ? 0 : 1;
+    *lower = spd_lower(A, mode, rep);
+    if (*lower > 0) return 0;
+    report retry;
+    retry.nnz = rep.nnz;
+    const double scaled = scaled_retry(A, mode, retry);
+    if (!(scaled >= 0)) return 1;
+    *lower = scaled;
+    rep = retry;
+    rep.scaled = true;
+    return 0;
 }
 
 }  // namespace norva::sparse

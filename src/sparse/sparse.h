@@ -41,7 +41,8 @@ struct report {
     double error = 0;           // bound of the factorization error at that shift
     int32_t factorizations = 0; // numeric factorizations made
     int32_t refinements = 0;    // refinement steps of the solution
-    double radius = 0;          // normwise radius of the enclosure (status 0)
+    double radius = 0;          // Cholesky path: normwise radius of the enclosure (status 0)
+    bool scaled = false;        // spd: proven on D A D, D = diag(2^e_i) (the fields above are of that run)
 };
 
 // True when the library was built with CHOLMOD (the sparse Cholesky path).

@@ -2,7 +2,8 @@
 // (b = A x formed exactly), problems scaled by powers of two from 2^-900 to
 // 2^900 (the enclosure as tight, relatively, as unscaled), Laplacians of
 // grids with their closed-form smallest eigenvalue, matrices just positive
-// definite and just indefinite (never proven); the path each takes; and
+// definite and just indefinite (never proven), one whose diagonal spans
+// many binades (proven on a rescaled copy); the path each takes; and
 // the -1 contracts of norva_spd_sparse.
 #include <gtest/gtest.h>
 
@@ -157,11 +158,23 @@ TEST(SparseCholesky, SpdBoundsLambdaMinAndNeverProvesIndefinite) {
         {"1-D Laplacian 2000 (band)", 2000, 1, 0, path_band},
         {"1-D Laplacian 2000, just positive definite", 2000, 1, 0.99, path_band},
         {"1-D Laplacian 2000, just indefinite", 2000, 1, 1.01, path_band},
+        {"3-D Laplacian 12^3 in binades (D A D)", 12, 3, -1, path_cholesky},
     };
     for (const spd_row &r : rows) {
+        const bool binades = r.shift_of_lambda < 0;
         const double lmin = lambda_min(r.k, r.d);
-        const double shift = std::ldexp(std::nearbyint(std::ldexp(r.shift_of_lambda * lmin, 24)), -24);
-        const csr a = grid(r.k, r.d, 0, shift, 0);
+        const double shift = binades ? 0 : std::ldexp(std::nearbyint(std::ldexp(r.shift_of_lambda * lmin, 24)), -24);
+        csr a = grid(r.k, r.d, 0, shift, 0);
+        // D A D with D = diag(2^(30 (i mod 7) - 90)): the unscaled proof
+        // fails (the shift sized by the largest diagonal entry swamps the
+        // smallest), the retry on the rescaled copy succeeds; lambda_min is
+        // then only known to lie below every diagonal entry.
+        double diag_min = inf;
+        for (uint64_t i = 0; binades && i < a.n; ++i)
+            for (uint64_t e = a.row_ptr[i]; e < a.row_ptr[i + 1]; ++e) {
+                a.val[e] = std::ldexp(a.val[e], 30 * (int)(i % 7) + 30 * (int)(a.col[e] % 7) - 180);
+                if (a.col[e] == i) diag_min = std::min(diag_min, a.val[e]);
+            }
         // The diagonal 2 d - shift is exact: lambda_min of the stored matrix
         // is lmin - shift, lmin within a few ulps.
         const double exact = lmin - shift, slack = 0x1p-50 * 2 * r.d;
@@ -173,6 +186,11 @@ TEST(SparseCholesky, SpdBoundsLambdaMinAndNeverProvesIndefinite) {
                                                          a.val.data(), &lower, mode, &rep);
             EXPECT_EQ(rep.path, norva::sparse::have_cholmod() ? r.path : path_band);
             EXPECT_EQ(st, r.shift_of_lambda < 1 ? 0 : 1);
+            EXPECT_EQ(rep.scaled, binades);
+            if (binades) {
+                EXPECT_TRUE(lower > 0 && lower <= diag_min);
+                continue;
+            }
             EXPECT_LE(lower, exact + slack);  // sound, proven or not
             if (st == 0) {
                 EXPECT_GT(lower, 0);
