@@ -1,12 +1,13 @@
 // The sparse exports: checks, the renumbering that the band path needs and
 // that the choice compares with, the choice of the path, and the call.
 //
-// The choice: the band path whenever the renumbered band is narrow (a half
-// bandwidth of at most `narrow` keeps banded and tridiagonal matrices on it
-// without an analysis), or when the library has no CHOLMOD; otherwise
-// CHOLMOD's symbolic analysis predicts the flops of the sparse factor and
-// the band path is kept while its n (w + 1)^2 is no larger.  A band beyond
-// its limit always goes to the sparse factor.
+// The choice: the band path whenever the renumbered band is narrow (half
+// bandwidth w of the matrix to factor at most `narrow`) or the matrix fills
+// at least a quarter of its band (kl + ku + 1 diagonals): tridiagonal and
+// banded matrices keep that path and its results; and always when the
+// library has no CHOLMOD.  Other matrices, and every band beyond its
+// limit, go to the sparse factor: a fill-reducing ordering keeps the
+// factor of a mesh matrix far below the band's n (w + 1) entries.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -53,16 +54,11 @@ bool choose(const csr &A, int32_t normal, uint64_t *iperm, uint64_t *kl, uint64_
     *an = nullptr;
     // Without CHOLMOD the band path serves alone (and refuses a band beyond
     // its limit).
-    *band = !have_cholmod() || (fits && w <= narrow);
+    const bool dense_band = 4 * (double)A.row_ptr[n] >= (double)n * ((double)(*kl + *ku) + 1);
+    *band = !have_cholmod() || (fits && (w <= narrow || dense_band));
     if (*band) return true;
     *an = analyze(A, normal, info);
-    if (*an == nullptr) return false;
-    if (fits && info->band_flops <= info->flops) {
-        release(*an);
-        *an = nullptr;
-        *band = true;
-    }
-    return true;
+    return *an != nullptr;
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct report {
     uint64_t nnz_l = 0;         // Cholesky path: entries stored in the factor
     uint64_t row_count = 0;     // Cholesky path: most entries in a row of the factor
     double flops = 0;           // Cholesky path: flops of one factorization (CHOLMOD's count)
-    double band_flops = 0;      // n (w + 1)^2 of the band that was compared with
+    double band_flops = 0;      // n (w + 1)^2, the multiply-adds of one band factorization
     const char *ordering = "";  // "reverse Cuthill-McKee", "AMD", "METIS", "NESDIS", ...
     double lambda = -std::numeric_limits<double>::infinity();  // proven lower bound of lambda_min of the factored matrix
     double shift = 0;           // shift of the factor that gave lambda
