@@ -21,8 +21,9 @@ constexpr const char *h = "fuzz_sparse";
 
 // norva_spd_sparse on the same matrix: -1 exactly for the structural checks
 // (b plays no part) or a matrix not symmetric in pattern and values (+0 and
-// -0 equal), with *lower untouched; a proof gives 0 < lower <= every
-// diagonal entry (e_i^T A e_i >= lambda_min); status 1 never a positive
+// -0 equal), with *lower untouched; a proof gives 0 <= lower <= every
+// diagonal entry (e_i^T A e_i >= lambda_min; 0 when the bound of a badly
+// scaled matrix underflows); status 1 never a positive
 // bound; the same bits on a repeated call under another rounding mode.
 void check_spd(uint64_t n, const std::vector<uint64_t> &row_ptr, const std::vector<uint64_t> &col,
                const std::vector<double> &val, int32_t mode, fuzz::call_options &o) {
@@ -51,8 +52,8 @@ void check_spd(uint64_t n, const std::vector<uint64_t> &row_ptr, const std::vect
     };
     const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lower}, [&] { return call(lower, lower); });
     if (st == -1) return;
-    if (st == 0 && !(lower[0] > 0 && lower[0] <= diag_min))
-        fuzz::broken(h, "norva_spd_sparse: a proven bound above a diagonal entry or not positive");
+    if (st == 0 && !(lower[0] >= 0 && lower[0] <= diag_min))
+        fuzz::broken(h, "norva_spd_sparse: a proven bound above a diagonal entry or negative");
     if (st == 1 && lower[0] > 0) fuzz::broken(h, "norva_spd_sparse: status 1 with a positive bound");
     if (o.env.directed()) {
         std::vector<double> again = fuzz::blank(1);

@@ -26,6 +26,7 @@ const section sections[] = {
     {"lstsq", "A verified polynomial fit", demo_lstsq},
     {"eig", "Eigenvalues that a plain solver cannot tell apart", demo_eig},
     {"sparse", "A sparse system of 19881 unknowns", demo_sparse},
+    {"poisson", "A 3-D Poisson problem beyond the band solver", demo_poisson},
 };
 
 void list_sections(std::FILE *out) {

@@ -62,8 +62,10 @@ const char *const solve_help =
     "\n"
     "  --band     the band solver, with the bandwidths of the nonzeros of A (the\n"
     "             largest i - j and j - i)\n"
-    "  --sparse   reverse Cuthill-McKee renumbering of the entries of A into a\n"
-    "             band, then the band solver\n"
+    "  --sparse   the sparse solver: a reverse Cuthill-McKee renumbering of A\n"
+    "             into a band for the band solver, or (a library built with\n"
+    "             CHOLMOD) a fill-reducing ordering and a sparse Cholesky\n"
+    "             factorization of A or A^T A, whichever costs less\n"
     "  --dense    the dense solver, whatever the file\n"
     "\n"
     "A coordinate file with n >= 1000 and at most n^2/10 entries (mirror images\n"
@@ -75,7 +77,12 @@ const char *const solve_help =
     "component by it, so their enclosures are wider than the dense solver's;\n"
     "the work grows with n w^2 for a band of w diagonals instead of n^3.  The\n"
     "output names the path and the bandwidths lower/upper (--sparse: before\n"
-    "and after the renumbering).\n";
+    "and after the renumbering); the sparse path also names the factorization\n"
+    "that ran (band Cholesky with its bandwidth, or sparse Cholesky with its\n"
+    "ordering, the entries of the factor and the fill: entries of the factor\n"
+    "per entry of the lower triangle of A), the matrix factored (A or A^T A),\n"
+    "lambda_low, a proven lower bound of its smallest eigenvalue, and the\n"
+    "radius of the enclosures.\n";
 
 // The sparse path is the default for a coordinate file with n >= sparse_min_n
 // and at most n^2 / 10 entries: below that order the dense solver is quick
@@ -87,21 +94,6 @@ constexpr uint64_t sparse_min_n = 1000;
 constexpr uint64_t band_limit = uint64_t(1) << 27;
 
 enum class path { automatic, dense, band, sparse };
-
-// The nonzero entries of a dense matrix, row by row.
-entry_list nonzeros(const dense_matrix &d) {
-    entry_list l;
-    l.rows = d.rows;
-    l.cols = d.cols;
-    for (uint64_t i = 0; i < d.rows; ++i)
-        for (uint64_t j = 0; j < d.cols; ++j)
-            if (d.v[i * d.cols + j] != 0) {
-                l.row.push_back(i);
-                l.col.push_back(j);
-                l.val.push_back(d.v[i * d.cols + j]);
-            }
-    return l;
-}
 
 // "n", "nrhs" and the files of the system.
 void json_problem(json_writer &w, uint64_t n, uint64_t nrhs, const std::string &a_path,
@@ -128,13 +120,13 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
                      bool json) {
     const csr_matrix a = to_csr(list);
     const uint64_t n = a.n;
-    uint64_t kl, ku, rkl = 0, rku = 0;
-    bool known = false;
+    uint64_t kl, ku;
     bandwidths(a, band, kl, ku);
+    norva::sparse::report rep;
     std::vector<double> lo(n), hi(n);
     std::string how;
     int32_t status;
-    auto t0 = std::chrono::steady_clock::now();
+    double seconds;
     if (band) {
         const uint64_t ldab = kl + ku + 1;
         if (band_limit / n < ldab)
@@ -146,41 +138,74 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
         for (uint64_t i = 0; i < n; ++i)
             for (uint64_t e = a.row_ptr[i]; e < a.row_ptr[i + 1]; ++e)
                 if (a.val[e] != 0) ab[i * ldab + kl + a.col_idx[e] - i] = a.val[e];
-        t0 = std::chrono::steady_clock::now();
+        const auto t0 = std::chrono::steady_clock::now();
         status = norva_solve_band(n, kl, ku, ab.data(), ldab, b.data(), lo.data(), hi.data(), mode);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         how = "band path (norva_solve_band): bandwidths " + band_pair(kl, ku) +
               " from the nonzeros of the file";
     } else {
-        known = reordered_bandwidths(a, rkl, rku);
-        status = norva_solve_sparse(n, a.row_ptr.data(), a.col_idx.data(), a.val.data(), b.data(),
-                                    lo.data(), hi.data(), mode);
-        if (status < 0 && known && band_limit / n < rkl + rku + 1)
+        const auto t0 = std::chrono::steady_clock::now();
+        status = norva::sparse::solve_sparse(n, a.row_ptr.data(), a.col_idx.data(), a.val.data(),
+                                             b.data(), lo.data(), hi.data(), mode, &rep);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        // Without CHOLMOD the band path is the only one, and a band beyond
+        // its limit is refused; with CHOLMOD such a matrix goes to the
+        // sparse Cholesky factor.
+        if (status < 0 && !norva::sparse::have_cholmod() && rep.band_known &&
+            band_limit / n < rep.band_kl + rep.band_ku + 1)
             return fail("solve", "%s: the renumbered band (bandwidths %s) needs more than 2^27 "
-                                 "doubles, the sparse solver's limit",
-                        a_path.c_str(), band_pair(rkl, rku).c_str());
+                                 "doubles, the sparse solver's limit (this library has no sparse "
+                                 "Cholesky path: it was built without CHOLMOD)",
+                        a_path.c_str(), band_pair(rep.band_kl, rep.band_ku).c_str());
         how = std::string("sparse path (norva_solve_sparse") +
               (automatic ? ", chosen for a coordinate file with " + std::to_string(a.val.size()) +
                                " entries, at most n^2/10, and n >= " +
                                std::to_string(sparse_min_n)
                          : std::string()) +
               "): bandwidth " + band_pair(kl, ku) + " before, " +
-              (known ? band_pair(rkl, rku) : std::string("unknown")) + " after reordering";
+              (rep.band_known ? band_pair(rep.band_kl, rep.band_ku) : std::string("unknown")) +
+              " after reordering\nfactorization: " +
+              factorization_text(rep, lower_entries(a), true);
+        if (report_has_bound(rep)) {
+            char proof[256];
+            std::snprintf(proof, sizeof proof,
+                          "\nproof: lambda_low %.17g (proven lower bound of the smallest "
+                          "eigenvalue of %s), shift %.17g, error bound %.3g",
+                          rep.lambda, rep.normal ? "A^T A" : "A", rep.shift, rep.error);
+            how += proof;
+            if (status == 0) {
+                std::snprintf(proof, sizeof proof, ", radius %.3g", rep.radius);
+                how += proof;
+            }
+            how += "; " + std::to_string(rep.factorizations) + " factorization" +
+                   (rep.factorizations == 1 ? "" : "s") + ", " +
+                   std::to_string(rep.refinements) + " refinement step" +
+                   (rep.refinements == 1 ? "" : "s");
+        }
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (status < 0) return fail("solve", "the library rejected the system (status %d)", status);
+    if (status < 0)
+        return band ? fail("solve", "the library rejected the system (status %d)", status)
+                    : fail("solve", "the library could not solve the system (status %d: out of "
+                                    "memory)",
+                           status);
+    const char *method = band ? band_method(mode) : sparse_method(mode, rep);
     if (json) {
         json_writer w;
         json_begin(w, "solve");
-        json_outcome(w, status, band ? "band" : "sparse", mode, false, band_method(mode), seconds);
+        json_outcome(w, status, band ? "band" : "sparse", mode, false, method, seconds);
         json_problem(w, n, 1, a_path, b_path);
         json_band(w, "bandwidths", kl, ku);
         if (!band) {
             w.boolean("automatic", automatic);
-            if (known)
-                json_band(w, "reordered_bandwidths", rkl, rku);
+            if (rep.band_known)
+                json_band(w, "reordered_bandwidths", rep.band_kl, rep.band_ku);
             else
                 w.null("reordered_bandwidths");
+            json_report(w, rep, lower_entries(a), true);
+            if (status == 0 && report_has_bound(rep))
+                w.exact("radius", rep.radius);
+            else
+                w.null("radius");
         }
         json_enclosures(w, "solution", lo.data(), hi.data(), n, 1);
         w.finish();
@@ -192,7 +217,7 @@ int solve_structured(bool band, bool automatic, const entry_list &list, const st
     if (automatic && status != 0)
         std::printf("not proven on the sparse path; --dense tries the dense solver\n");
     std::printf("time %.6f s, n = %llu, 1 right-hand side, mode %d: %s\n", seconds,
-                (unsigned long long)n, mode, band_method(mode));
+                (unsigned long long)n, mode, method);
     return finish_output("solve");
 }
 

@@ -1,6 +1,7 @@
-// norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s] [--json]: a
-// proof that a symmetric matrix is positive definite, with a guaranteed lower
-// bound of its smallest eigenvalue.
+// norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s]
+// [--dense | --sparse] [--json]: a proof that a symmetric matrix is positive
+// definite, with a guaranteed lower bound of its smallest eigenvalue, by the
+// dense driver or the sparse one.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,13 +14,15 @@
 #include "linear.h"
 #include "matrix_market.h"
 #include "norva.h"
+#include "sparse.h"
 
 namespace tool {
 
 namespace {
 
 const char *const spd_help =
-    "Usage: norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s] [--json]\n"
+    "Usage: norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s]\n"
+    "                 [--dense | --sparse] [--json]\n"
     "\n"
     "Proves that the symmetric matrix A (a Matrix Market file; a file whose\n"
     "banner says \"symmetric\" stores one triangle) is positive definite, and\n"
@@ -47,7 +50,28 @@ const char *const spd_help =
     "  --blas          matrix products through OpenBLAS (cblas_dgemm)\n"
     "  --factor L.mtx  verify this factor (needs --shift)\n"
     "  --shift s       the shift of the factor; it must be positive for a proof\n"
-    "  --json          the same results as a JSON document (norva help)\n";
+    "  --sparse        the sparse driver (norva_spd_sparse), whatever the file\n"
+    "  --dense         the dense driver (norva_spd), whatever the file\n"
+    "  --json          the same results as a JSON document (norva help)\n"
+    "\n"
+    "The sparse driver factors A - s I for a shift s of its own choice in band\n"
+    "storage after a reverse Cuthill-McKee renumbering, or (a library built\n"
+    "with CHOLMOD) by a sparse Cholesky factorization after a fill-reducing\n"
+    "ordering, whichever costs less, and bounds the error of the factor a\n"
+    "priori in both modes.  A coordinate file with n >= 1000 and at most n^2/10\n"
+    "entries (mirror images of a symmetric file counted) takes it unless\n"
+    "--dense, --blas or --factor is given; such a file is never expanded into\n"
+    "a dense array.  It takes no --blas and no --factor.  Its output names\n"
+    "the factorization that ran (band Cholesky with its bandwidth, or sparse\n"
+    "Cholesky with its ordering, the entries of the factor and the fill:\n"
+    "entries of the factor per entry of the lower triangle of A), lambda_low\n"
+    "(the proven lower bound), the shift and the error bound of the factor.\n";
+
+// The sparse driver is the default for a coordinate file with n >=
+// sparse_min_n and at most n^2 / 10 entries, as for `norva solve`.
+constexpr uint64_t sparse_min_n = 1000;
+
+enum class driver { automatic, dense, sparse };
 
 const char *spd_method(int mode, bool blas) {
     if (mode == 0)
@@ -55,6 +79,94 @@ const char *spd_method(int mode, bool blas) {
                     : "residual formed exactly (Ozaki scheme)";
     return blas ? "floating-point products with an a priori error bound through OpenBLAS"
                 : "floating-point products with an a priori error bound";
+}
+
+const char *sparse_spd_method =
+    "shifted sparse Cholesky factor with an a priori bound of its error";
+
+// The sparse driver on the square list `list` (from a_path).
+int spd_sparse_path(const entry_list &given, bool automatic, const std::string &a_path, int mode,
+                    bool json) {
+    // Entries holding zero change nothing and would only make the pattern
+    // unsymmetric.
+    const entry_list list = without_zeros(given);
+    uint64_t i, j;
+    double aij, aji;
+    if (!symmetric_entries(list, i, j, aij, aji))
+        return fail("spd",
+                    "%s: the matrix is not symmetric: entry (%llu, %llu) is %.17g but (%llu, "
+                    "%llu) is %.17g; only an exactly symmetric matrix can be proven positive "
+                    "definite",
+                    a_path.c_str(), (unsigned long long)(i + 1), (unsigned long long)(j + 1), aij,
+                    (unsigned long long)(j + 1), (unsigned long long)(i + 1), aji);
+    const csr_matrix a = to_csr(list);
+    const uint64_t n = a.n;
+    norva::sparse::report rep;
+    double lower = -INFINITY;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int32_t status = norva::sparse::spd_sparse(n, a.row_ptr.data(), a.col_idx.data(),
+                                                     a.val.data(), &lower, mode, &rep);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status < 0) return fail("spd", "the library rejected the matrix (status %d)", status);
+
+    // A diagonal entry that is not positive (0 when not listed) disproves
+    // definiteness.
+    uint64_t bad_diagonal = n;
+    double bad_value = 0;
+    if (status != 0)
+        for (uint64_t r = 0; r < n && bad_diagonal == n; ++r) {
+            double d = 0;
+            for (uint64_t e = a.row_ptr[r]; e < a.row_ptr[r + 1]; ++e)
+                if (a.col_idx[e] == r) d = a.val[e];
+            if (!(d > 0)) bad_diagonal = r, bad_value = d;
+        }
+    const uint64_t lower_count = lower_entries(a);
+    if (json) {
+        json_writer w;
+        json_begin(w, "spd");
+        json_outcome(w, status, "sparse", mode, false, sparse_spd_method, seconds);
+        w.unsigned_integer("n", n);
+        w.string("a", a_path);
+        w.exact("lower", lower);
+        w.null("factor");
+        w.boolean("automatic", automatic);
+        json_report(w, rep, lower_count, false);
+        if (bad_diagonal < n)
+            w.unsigned_integer("nonpositive_diagonal", bad_diagonal + 1);
+        else
+            w.null("nonpositive_diagonal");
+        w.finish();
+        return finish_output("spd");
+    }
+    std::printf("status %d (%s)\n", status,
+                status == 0 ? "positive definite: proven" : "positive definiteness not proven");
+    if (std::isinf(lower))
+        std::printf("lower bound of the smallest eigenvalue: none (no bound could be formed)\n");
+    else
+        std::printf("lower bound of the smallest eigenvalue: %.17g  (%a)%s\n", lower, lower,
+                    lower > 0     ? ""
+                    : status == 0 ? ", A proven positive definite; the bound underflowed"
+                                  : ", not positive: no proof");
+    std::printf("path: sparse (norva_spd_sparse%s): %s\n",
+                automatic ? (", chosen for a coordinate file with " +
+                             std::to_string(given.val.size()) +
+                             " entries, at most n^2/10, and n >= " + std::to_string(sparse_min_n))
+                                .c_str()
+                          : "",
+                factorization_text(rep, lower_count, false).c_str());
+    if (report_has_bound(rep))
+        std::printf("lambda_low %.17g from the factor of A - s I with the shift s = %.17g and the "
+                    "error bound %.3g\n",
+                    rep.lambda, rep.shift, rep.error);
+    if (bad_diagonal < n)
+        std::printf("A is not positive definite: its diagonal entry (%llu, %llu) = %.17g is not "
+                    "positive (e^T A e for the unit vector e)\n",
+                    (unsigned long long)(bad_diagonal + 1), (unsigned long long)(bad_diagonal + 1),
+                    bad_value);
+    std::printf("time %.6f s, n = %llu, mode %d: %s\n", seconds, (unsigned long long)n, mode,
+                sparse_spd_method);
+    return finish_output("spd");
 }
 
 }  // namespace
@@ -65,6 +177,7 @@ int cmd_spd(int argc, char **argv) {
     int mode = 0;
     bool blas = false, have_shift = false, json = false;
     double shift = 0;
+    driver choice = driver::automatic;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const int common = common_option("spd", argc, argv, i, 1, mode, blas);
@@ -75,6 +188,11 @@ int cmd_spd(int argc, char **argv) {
             return finish_output("spd");
         } else if (!std::strcmp(arg, "--json")) {
             json = true;
+        } else if (!std::strcmp(arg, "--dense") || !std::strcmp(arg, "--sparse")) {
+            const driver d = arg[2] == 'd' ? driver::dense : driver::sparse;
+            if (choice != driver::automatic && choice != d)
+                return fail("spd", "choose one of --dense and --sparse");
+            choice = d;
         } else if (!std::strcmp(arg, "--factor")) {
             if (i + 1 >= argc) return fail("spd", "--factor needs a Matrix Market file");
             l_path = argv[++i];
@@ -92,8 +210,46 @@ int cmd_spd(int argc, char **argv) {
         return fail("spd", "--factor and --shift go together: the shift s with L L^T close to "
                            "A - s I");
 
+    if (choice == driver::sparse && !l_path.empty())
+        return fail("spd", "--sparse does not take --factor and --shift: the sparse driver "
+                           "chooses its own shift and factor");
+    if (choice == driver::sparse && blas)
+        return fail("spd", "--sparse does not take --blas: the sparse driver makes no matrix "
+                           "products");
+
+    // A coordinate file stays a list of entries unless only the dense
+    // driver can take it.
     dense_matrix A, L;
-    if (!load_matrix("spd", a_path, A)) return exit_error;
+    if (choice == driver::dense || !l_path.empty() || blas) {
+        if (!load_matrix("spd", a_path, A)) return exit_error;
+    } else {
+        stored_matrix stored;
+        std::string error;
+        if (!read_matrix_market_file(a_path, stored, error))
+            return fail("spd", "%s", error.c_str());
+        const uint64_t rows = stored.listed ? stored.list.rows : stored.dense.rows,
+                       cols = stored.listed ? stored.list.cols : stored.dense.cols;
+        if (rows != cols)
+            return fail("spd", "%s: the matrix is %llu x %llu, not square", a_path.c_str(),
+                        (unsigned long long)rows, (unsigned long long)cols);
+        const bool automatic = choice == driver::automatic && stored.listed &&
+                               rows >= sparse_min_n && stored.list.val.size() <= rows * rows / 10;
+        if (choice == driver::sparse || automatic)
+            return spd_sparse_path(stored.listed ? stored.list : nonzeros(stored.dense),
+                                   automatic, a_path, mode, json);
+        if (!stored.listed) {
+            A = std::move(stored.dense);
+        } else if (rows * rows > (1ull << 28)) {
+            return fail("spd", "%s: a %llu x %llu matrix is too large for the dense driver; "
+                               "--sparse proves it in sparse storage",
+                        a_path.c_str(), (unsigned long long)rows, (unsigned long long)rows);
+        } else {
+            A.rows = A.cols = rows;
+            A.v.assign(rows * rows, 0.0);
+            for (size_t e = 0; e < stored.list.val.size(); ++e)
+                A.at(stored.list.row[e], stored.list.col[e]) = stored.list.val[e];
+        }
+    }
     if (!require_symmetric("spd", a_path, A,
                            "only an exactly symmetric matrix can be proven positive definite"))
         return exit_error;

@@ -17,6 +17,7 @@ void demo_interval();
 void demo_lstsq();
 void demo_eig();
 void demo_sparse();
+void demo_poisson();
 
 // Printing helpers shared by the sections.
 

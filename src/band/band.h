@@ -73,8 +73,9 @@ double bound_e(const band_view *A, int32_t normal, uint64_t w, const double *L, 
 // inverse iteration, the shifted factor and its error bound as in the band
 // solver.  The best bound formed (positive only when A is positive
 // definite), or -inf.  *shift and *err: the shift and the error bound that
-// gave it.  Runs in the rounding mode in force (the caller sets nearest).
-double spd_lower(const band_view &A, int32_t mode, double *shift, double *err);
+// gave it; *memory is set when a bound was missing for want of memory.
+// Runs in the rounding mode in force (the caller sets nearest).
+double spd_lower(const band_view &A, int32_t mode, double *shift, double *err, bool *memory);
 
 }  // namespace norva::band
 

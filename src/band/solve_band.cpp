@@ -231,9 +231,10 @@ bool symmetric(const band_view &A) {
 
 }  // namespace
 
-double spd_lower(const band_view &A, int32_t mode, double *shift, double *err) {
+double spd_lower(const band_view &A, int32_t mode, double *shift, double *err, bool *memory) {
     const uint64_t n = A.n, w = A.kl;
     *shift = *err = 0;
+    *memory = true;
     if (too_big(n, w + 1)) return -inf;
     freer<4> mem;
     double *M = mem.own(alloc<double>(n * (w + 1)));
@@ -241,6 +242,7 @@ double spd_lower(const band_view &A, int32_t mode, double *shift, double *err) {
     double *Lt = mem.own(alloc<double>(n * (w + 1)));
     double *v = mem.own(alloc<double>(n));
     if (!M || !Ls || !Lt || !v) return -inf;
+    *memory = false;
     double sigma, mu;
     if (!factor_sigma(A, 0, w, M, Ls, v, &sigma, &mu)) return -inf;
     return lower_bound(A, 0, w, M, Ls, Lt, sigma, mu, mode, shift, err);

@@ -58,13 +58,14 @@ int32_t band_solve(const csr &A, const uint64_t *iperm, uint64_t kl, uint64_t ku
 }
 
 double band_spd(const csr &A, const uint64_t *iperm, uint64_t w, int32_t mode, double *shift,
-                double *err) {
+                double *err, bool *memory) {
     *shift = *err = 0;
     freer<1> mem;
     double *ab = mem.own(band_array(A, iperm, w, w));
+    *memory = ab == nullptr && band_fits(A.n, w, w);
     if (ab == nullptr) return -inf;
     const band::band_view view{A.n, w, w, w, 2 * w + 1, ab};
-    return band::spd_lower(view, mode, shift, err);
+    return band::spd_lower(view, mode, shift, err, memory);
 }
 
 }  // namespace norva::sparse

@@ -105,25 +105,28 @@ int32_t solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_id
 namespace {
 
 // The best proven lower bound of lambda_min(A) for the symmetric A on the
-// path the choice takes, or -inf.
-double spd_lower(const csr &A, int32_t mode, report &rep) {
+// path the choice takes, or -inf (*memory set when memory ran out before a
+// bound was formed).
+double spd_lower(const csr &A, int32_t mode, report &rep, bool *memory) {
     freer<1> mem;
     uint64_t *iperm = too_big(A.n, 1) ? nullptr : mem.own(alloc<uint64_t>(A.n));
     uint64_t kl = 0, ku = 0;
     bool band = true;
     analysis *an = nullptr;
+    *memory = true;
     if (iperm == nullptr || !choose(A, 0, iperm, &kl, &ku, &band, &an, &rep)) return -inf;
+    *memory = false;
     double lower = -inf;
     if (band) {
         rep.path = path_band;
         rep.kl = kl;
         rep.ku = ku;
         rep.ordering = "reverse Cuthill-McKee";
-        lower = band_spd(A, iperm, kl, mode, &rep.shift, &rep.error);
+        lower = band_spd(A, iperm, kl, mode, &rep.shift, &rep.error, memory);
         rep.lambda = lower;
     } else {
         rep.path = path_cholesky;
-        cholesky_spd(A, an, mode, &lower, &rep);
+        *memory = cholesky_spd(A, an, mode, &lower, &rep) == result::no_memory;
     }
     return lower;
 }
@@ -161,7 +164,8 @@ double scaled_retry(const csr &A, int32_t mode, report &rep) {
                 return -inf;
             sv[k] = v;
         }
-    const double t = spd_lower(csr{n, A.row_ptr, A.col_idx, sv}, mode, rep);
+    bool memory;
+    const double t = spd_lower(csr{n, A.row_ptr, A.col_idx, sv}, mode, rep, &memory);
     if (!(t > 0)) return -inf;
     double lower = std::ldexp(t, -2 * emax);
     if (std::ldexp(lower, 2 * emax) != t) lower = std::nextafter(lower, 0.0);
@@ -181,8 +185,10 @@ int32_t spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
     rep = report{};
     rep.nnz = row_ptr[n];
     fenv_guard env;
-    *lower = spd_lower(A, mode, rep);
-    if (*lower > 0) return 0;
+    bool memory;
+    *lower = spd_lower(A, mode, rep, &memory);
+    // A proof, or memory that ran out (no retry, as without a bound).
+    if (*lower > 0 || memory) return *lower > 0 ? 0 : 1;
     report retry;
     retry.nnz = rep.nnz;
     const double scaled = scaled_retry(A, mode, retry);

@@ -28,10 +28,10 @@ int32_t band_solve(const csr &A, const uint64_t *iperm, uint64_t kl, uint64_t ku
                    const double *b, double *x_lo, double *x_hi, int32_t mode);
 
 // The band proof of lambda_min(A) for a symmetric A renumbered into half
-// bandwidth w: the best bound formed, or -inf (also when memory is
-// missing).  *shift, *err as for band::spd_lower.
+// bandwidth w: the best bound formed, or -inf (*memory set when that is for
+// want of memory).  *shift, *err as for band::spd_lower.
 double band_spd(const csr &A, const uint64_t *iperm, uint64_t w, int32_t mode, double *shift,
-                double *err);
+                double *err, bool *memory);
 
 // ---- sparse Cholesky path (built with CHOLMOD) ----------------------------
 

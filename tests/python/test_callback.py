@@ -70,7 +70,7 @@ def test_failing_products_never_give_a_proof(name, mode):
 
 
 def test_interpreter_lock_released_during_a_solve():
-    n = 300
+    n = 600  # long enough (well over 0.05 s) on a quiet machine too
     M = rng.uniform(-1, 1, (n, n))
     ticks = []
     stop = threading.Event()

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "norva.h"
+#include "sparse/sparse.h"
 #include "support/hard_inputs.h"
 #include "support/oracle.h"
 #include "support/test_scale.h"
@@ -851,6 +852,99 @@ TEST(ToolSpd, ProvesTheIdentityAndNeverAnIndefiniteMatrix) {
         << r.out;
 }
 
+// The smallest eigenvalue of d I minus the adjacency of the grid with the
+// given sides, d - sum 2 cos(pi / (side + 1)), from MPFR rounded up.
+double grid_lambda_min(double d, std::vector<int> sides) {
+    mpfr_t pi, t, s;
+    mpfr_inits2(256, pi, t, s, (mpfr_ptr)nullptr);
+    mpfr_const_pi(pi, MPFR_RNDN);
+    mpfr_set_d(s, d, MPFR_RNDN);
+    for (int m : sides) {
+        mpfr_div_ui(t, pi, m + 1, MPFR_RNDN);
+        mpfr_cos(t, t, MPFR_RNDN);
+        mpfr_mul_2ui(t, t, 1, MPFR_RNDN);
+        mpfr_sub(s, s, t, MPFR_RNDN);
+    }
+    const double v = mpfr_get_d(s, MPFR_RNDU);
+    mpfr_clears(pi, t, s, (mpfr_ptr)nullptr);
+    return v;
+}
+
+// That matrix of an r x c grid as a coordinate file: every entry, or (with
+// `lower`) a symmetric file of the lower triangle.
+std::string grid_file(const std::string &name, int r, int c, double d, bool lower) {
+    std::string body;
+    size_t count = 0;
+    char buf[80];
+    for (int g = 0; g < r * c; ++g)
+        for (const auto &[di, dj] : {std::pair{-1, 0}, {0, -1}, {0, 0}, {0, 1}, {1, 0}}) {
+            const int i = g / c + di, j = g % c + dj, h = i * c + j;
+            if (i < 0 || i >= r || j < 0 || j >= c || (lower && h > g)) continue;
+            std::snprintf(buf, sizeof buf, "%d %d %.17g\n", g + 1, h + 1, h == g ? d : -1.0);
+            body += buf;
+            ++count;
+        }
+    return write_file(name, std::string("%%MatrixMarket matrix coordinate real ") +
+                                (lower ? "symmetric\n" : "general\n") + std::to_string(r * c) +
+                                " " + std::to_string(r * c) + " " + std::to_string(count) + "\n" +
+                                body)
+        .string();
+}
+
+// The sparse driver of spd (automatic for a large coordinate file, or
+// --sparse) and --dense on grid matrices with known smallest eigenvalue:
+// the bound is below it, positive exactly when the matrix is positive
+// definite, and the output names the factorization; the JSON document
+// carries the same bound.
+TEST(ToolSpd, SparseDriverBoundsTheGridLaplacians) {
+    const bool chol = norva::sparse::have_cholmod();
+    const std::string band = "band Cholesky after reverse Cuthill-McKee, bandwidth ";
+    struct row {
+        std::string file;
+        double lambda;  // exact smallest eigenvalue, rounded up
+        std::vector<std::string> args;
+        int status;
+        std::string text, factorization;
+    };
+    const std::vector<row> rows = {
+        {grid_file("g1.mtx", 1200, 1, 2, true), grid_lambda_min(2, {1200}), {}, 0,
+         "path: sparse (norva_spd_sparse, chosen for a coordinate file with 3598 entries", "band"},
+        {grid_file("g2.mtx", 6, 6, 4, false), grid_lambda_min(4, {6, 6}), {"--sparse"}, 0, band,
+         "band"},
+        {grid_file("g3.mtx", 80, 80, 4, false), grid_lambda_min(4, {80, 80}),
+         {"--sparse", "--mode", "1"}, 0,
+         chol ? "sparse Cholesky (CHOLMOD supernodal), ordering " : band,
+         chol ? "cholesky" : "band"},
+        {grid_file("g4.mtx", 6, 6, 3.5, true), grid_lambda_min(3.5, {6, 6}), {"--sparse"}, 1, band,
+         "band"},
+        {grid_file("g5.mtx", 6, 6, 4, true), grid_lambda_min(4, {6, 6}), {"--dense"}, 0,
+         "path: automatic (the library chose", ""},
+    };
+    for (const row &c : rows) {
+        std::vector<std::string> args = {"spd", c.file};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.file);
+        const run_result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("status " + std::to_string(c.status)), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
+        const double lower =
+            r.out.find("eigenvalue: none") != std::string::npos ? -INFINITY : spd_lower(r);
+        EXPECT_TRUE(c.status == 0 ? lower > 0 && lower <= c.lambda : !(lower > 0)) << r.out;
+        if (c.factorization.empty()) continue;
+        if (c.status == 0) {
+            EXPECT_NE(r.out.find("\nlambda_low "), std::string::npos) << r.out;
+        }
+        args.push_back("--json");
+        const run_result j = run(args);
+        EXPECT_NE(j.out.find("\"factorization\": \"" + c.factorization + "\""), std::string::npos)
+            << j.out;
+        char hex[64];
+        std::snprintf(hex, sizeof hex, "\"lower\": {\"hex\": \"%a\"", lower);
+        EXPECT_NE(j.out.find(hex), std::string::npos) << j.out;
+    }
+}
+
 // Spectra known exactly: unsorted diagonals with a repeated entry, [2 1; 1 2]
 // (1 and 3), the 3 x 3 all-ones matrix (0, 0 and 3), each by the library's
 // own eigenpairs and from given ones (a permutation of the unit vectors, or
@@ -927,6 +1021,10 @@ TEST(ToolLinear, BadOptionsAndFilesAreRejected) {
         {{"spd", a, "--shift", "1"}, {"go together"}},
         {{"spd", a, "--factor", wide, "--shift", "1"}, {"the factor is 2 x 3"}},
         {{"spd", bad}, {"bbad.mtx:5:"}},
+        {{"spd", a, "--dense", "--sparse"}, {"choose one of --dense and --sparse"}},
+        {{"spd", a, "--sparse", "--blas"}, {"--sparse does not take --blas"}},
+        {{"spd", a, "--sparse", "--factor", a, "--shift", "1"}, {"--sparse does not take --factor"}},
+        {{"spd", ns, "--sparse"}, {"not symmetric", "(2, 1) is 0.5", "(1, 2) is 1"}},
         {{"lstsq", wide, "--alpha", "3"}, {"power of two"}},
         {{"lstsq", wide, "--alpha", "-0.5"}, {"power of two"}},
         {{"lstsq", wide, "--mode", "3"}, {"bad mode '3'"}},
@@ -1170,7 +1268,9 @@ TEST(ToolSolve, LargeSparseFilesTakeTheSparsePath) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(encloses(enclosures(r.out), big.x));
     EXPECT_NE(r.out.find("sparse path (norva_solve_sparse, chosen for a coordinate file with 59998 "
-                         "entries, at most n^2/10, and n >= 1000): bandwidth 1/1 before, 1/1 after"),
+                         "entries, at most n^2/10, and n >= 1000): bandwidth 1/1 before, 1/1 after "
+                         "reordering\nfactorization: band Cholesky of A^T A after reverse "
+                         "Cuthill-McKee, bandwidth 2\n"),
               std::string::npos)
         << r.out.substr(r.out.size() - 400);
     EXPECT_TRUE(rejected(run({"solve", fa, fb, "--dense"}), {"too large for a dense solve"}));
@@ -1209,6 +1309,29 @@ TEST(ToolSolve, BandAndSparseRejectWhatTheyCannotDo) {
         EXPECT_TRUE(rejected(run(args), needles)) << args[2] << " " << args.back();
 }
 
+// An arrow of 20000 unknowns (row and column 1 full): every numbering
+// leaves a band of about n/2 diagonals, beyond the band path's 2^27
+// doubles.  A library with CHOLMOD solves it on the sparse Cholesky path;
+// one without refuses it.
+TEST(ToolSolve, SparseCholeskyTakesWhatTheBandPathCannot) {
+    std::mt19937_64 rng(0x5eed0303);
+    const int n = 20000;
+    std::vector<std::tuple<int, int, long long>> arrow = {{0, 0, n}};
+    for (int i = 1; i < n; ++i) arrow.insert(arrow.end(), {{i, i, 2}, {0, i, 1}, {i, 0, 1}});
+    const sparse_system sys = make_sparse(n, arrow, rng);
+    const auto [fa, fb] = sparse_files("arrow", sys);
+    const run_result r = run({"solve", fa, fb, "--sparse"});
+    if (!norva::sparse::have_cholmod()) {
+        EXPECT_TRUE(rejected(r, {"more than 2^27", "without CHOLMOD"}));
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(encloses(enclosures(r.out), sys.x));
+    for (const char *w : {"status 0", "factorization: sparse Cholesky (CHOLMOD supernodal) of A, "
+                                      "ordering ", "\nproof: lambda_low "})
+        EXPECT_NE(r.out.find(w), std::string::npos) << w << "\n" << r.out.substr(r.out.size() - 600);
+}
+
 // The sparse section: a 141 x 141 grid Laplacian (5 n - 4 * 141 nonzeros)
 // with a known integer solution; every enclosure must contain it.
 TEST(ToolDemo, SparseSectionHoldsItsClaims) {
@@ -1232,6 +1355,38 @@ TEST(ToolDemo, SparseSectionHoldsItsClaims) {
     ASSERT_NE(w, std::string::npos);
     const double width = std::strtod(part.c_str() + w + 16, nullptr);
     EXPECT_TRUE(width > 0 && width < 1e-10) << width;
+}
+
+// The 3-D Poisson section: every enclosure holds the known solution, the
+// band that the band path would need for the 47^3 grid is beyond its limit,
+// and the proven bound lies below the closed-form smallest eigenvalue.
+TEST(ToolDemo, PoissonSectionHoldsItsClaims) {
+    const run_result &r = full_demo();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t at = r.out.find("== A 3-D Poisson problem beyond the band solver ==");
+    ASSERT_NE(at, std::string::npos);
+    const std::string part = r.out.substr(at);
+    const bool chol = norva::sparse::have_cholmod();
+    const int k = chol ? 47 : 15;
+    const std::string n = std::to_string(k * k * k);
+    for (const std::string &w :
+         {"unknowns               " + n + "\n", std::string("mode 1: status 0 in "),
+          n + " of " + n + " enclosures contain the exact solution component",
+          std::string(chol ? "sparse Cholesky (CHOLMOD supernodal) of A, ordering "
+                           : "band Cholesky of A after reverse Cuthill-McKee")})
+        EXPECT_NE(part.find(w), std::string::npos) << w << "\n" << part;
+    unsigned long long kl, ku, doubles;
+    const size_t p = part.find("47^3 grid: bandwidths ");
+    ASSERT_NE(p, std::string::npos);
+    ASSERT_EQ(std::sscanf(part.c_str() + p, "47^3 grid: bandwidths %llu/%llu after reverse "
+                                            "Cuthill-McKee,\n n x (kl + ku + 1) = %llu doubles",
+                          &kl, &ku, &doubles), 3) << part;
+    EXPECT_EQ(doubles, 103823 * (kl + ku + 1));
+    EXPECT_GT(doubles, 1ull << 27);
+    const size_t q = part.find("\n   proven lower bound  ");
+    ASSERT_NE(q, std::string::npos);
+    const double lower = std::strtod(part.c_str() + q + 22, nullptr);
+    EXPECT_TRUE(lower > 0 && lower <= grid_lambda_min(6, {k, k, k})) << lower;
 }
 
 // --json ---------------------------------------------------------------
@@ -1557,7 +1712,7 @@ TEST(ToolJson, OtherCommandsMatchTheTextOutput) {
                     if (m.first == "value") values.push_back(jdouble(m.second));
     }
     EXPECT_EQ(sections, (std::vector<std::string>{"sums", "solve", "spd", "interval", "lstsq",
-                                                  "eig", "sparse"}));
+                                                  "eig", "sparse", "poisson"}));
     std::vector<double> shown;
     std::istringstream in(full_demo().out);
     for (std::string line; std::getline(in, line);) {
