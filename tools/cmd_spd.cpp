@@ -55,17 +55,20 @@ const char *const spd_help =
     "  --json          the same results as a JSON document (norva help)\n"
     "\n"
     "The sparse driver factors A - s I for a shift s of its own choice in band\n"
-    "storage after a reverse Cuthill-McKee renumbering, or (a library built\n"
-    "with CHOLMOD) by a sparse Cholesky factorization after a fill-reducing\n"
-    "ordering, whichever costs less, and bounds the error of the factor a\n"
-    "priori in both modes.  A coordinate file with n >= 1000 and at most n^2/10\n"
-    "entries (mirror images of a symmetric file counted) takes it unless\n"
-    "--dense, --blas or --factor is given; such a file is never expanded into\n"
-    "a dense array.  It takes no --blas and no --factor.  Its output names\n"
-    "the factorization that ran (band Cholesky with its bandwidth, or sparse\n"
-    "Cholesky with its ordering, the entries of the factor and the fill:\n"
-    "entries of the factor per entry of the lower triangle of A), lambda_low\n"
-    "(the proven lower bound), the shift and the error bound of the factor.\n";
+    "storage after a reverse Cuthill-McKee renumbering (a narrow band, or a\n"
+    "band the matrix fills to a quarter), or otherwise (a library built with\n"
+    "CHOLMOD) by a sparse Cholesky factorization after a fill-reducing\n"
+    "ordering, and bounds the error of the factor a priori in both modes;\n"
+    "when that fails it tries once more on A scaled by powers of two that\n"
+    "bring its diagonal into [0.5, 2).  A coordinate file with n >= 1000 and\n"
+    "at most n^2/10 entries (mirror images of a symmetric file counted) takes\n"
+    "it unless --dense, --blas or --factor is given; such a file is never\n"
+    "expanded into a dense array.  It takes no --blas and no --factor.  Its\n"
+    "output names the factorization that ran (band Cholesky with its\n"
+    "bandwidth, or sparse Cholesky with its ordering, the entries of the\n"
+    "factor and the fill: entries of the factor per entry of the lower\n"
+    "triangle of A), lambda_low (the proven lower bound), the shift and the\n"
+    "error bound of the factor.\n";
 
 // The sparse driver is the default for a coordinate file with n >=
 // sparse_min_n and at most n^2 / 10 entries, as for `norva solve`.
@@ -155,7 +158,12 @@ int spd_sparse_path(const entry_list &given, bool automatic, const std::string &
                                 .c_str()
                           : "",
                 factorization_text(rep, lower_count, false).c_str());
-    if (report_has_bound(rep))
+    if (report_has_bound(rep) && rep.scaled)
+        std::printf("proven on D A D, D = diag(2^e_i) bringing the diagonal into [0.5, 2): "
+                    "lambda_low %.17g of D A D from its factor with the shift s = %.17g and the "
+                    "error bound %.3g, scaled back by the smallest 2^(-2 e_i)\n",
+                    rep.lambda, rep.shift, rep.error);
+    else if (report_has_bound(rep))
         std::printf("lambda_low %.17g from the factor of A - s I with the shift s = %.17g and the "
                     "error bound %.3g\n",
                     rep.lambda, rep.shift, rep.error);

@@ -63,6 +63,9 @@ void json_report(json_writer &w, const norva::sparse::report &r, uint64_t lower,
         w.null("fill");
     }
     const bool bound = report_has_bound(r);
+    // lambda_low, shift and error bound of the rescaled D A D when the
+    // proof of A needed it.
+    if (!solve) w.boolean("rescaled", r.scaled);
     if (bound) {
         w.exact("lambda_low", r.lambda);
         w.exact("shift", r.shift);
