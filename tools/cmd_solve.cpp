@@ -349,18 +349,14 @@ int cmd_solve(int argc, char **argv) {
                                 stored.listed ? stored.list : nonzeros(stored.dense), a_path,
                                 b_path, B.v, mode, json);
     }
-    if (!stored.listed) {
+    if (!stored.listed)
         A = std::move(stored.dense);
-    } else if (n * n > (1ull << 28)) {
+    else if (n * n > (1ull << 28))
         return fail("solve", "%s: a %llu x %llu matrix is too large for a dense solve; --sparse "
                              "or --band solve it in band storage",
                     a_path.c_str(), (unsigned long long)n, (unsigned long long)n);
-    } else {
-        A.rows = A.cols = n;
-        A.v.assign(n * n, 0.0);
-        for (size_t e = 0; e < stored.list.val.size(); ++e)
-            A.at(stored.list.row[e], stored.list.col[e]) = stored.list.val[e];
-    }
+    else
+        A = to_dense(stored.list);
     const std::string b_name = b_path.empty() ? "the right-hand side of ones" : b_path;
     const uint64_t nrhs = B.cols;
     std::vector<double> a_lo, a_hi, b_lo, b_hi;

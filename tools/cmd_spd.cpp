@@ -84,6 +84,28 @@ const char *spd_method(int mode, bool blas) {
                 : "floating-point products with an a priori error bound";
 }
 
+// "nonpositive_diagonal": the 1-based index of a diagonal entry that is
+// not positive, or null.
+void json_nonpositive(json_writer &w, uint64_t bad_diagonal, uint64_t n) {
+    if (bad_diagonal < n)
+        w.unsigned_integer("nonpositive_diagonal", bad_diagonal + 1);
+    else
+        w.null("nonpositive_diagonal");
+}
+
+// The status and the lower bound, as both drivers print them.
+void print_outcome(int32_t status, double lower) {
+    std::printf("status %d (%s)\n", status,
+                status == 0 ? "positive definite: proven" : "positive definiteness not proven");
+    if (std::isinf(lower))
+        std::printf("lower bound of the smallest eigenvalue: none (no bound could be formed)\n");
+    else
+        std::printf("lower bound of the smallest eigenvalue: %.17g  (%a)%s\n", lower, lower,
+                    lower > 0     ? ""
+                    : status == 0 ? ", A proven positive definite; the bound underflowed"
+                                  : ", not positive: no proof");
+}
+
 const char *sparse_spd_method =
     "shifted sparse Cholesky factor with an a priori bound of its error";
 
@@ -135,22 +157,11 @@ int spd_sparse_path(const entry_list &given, bool automatic, const std::string &
         w.null("factor");
         w.boolean("automatic", automatic);
         json_report(w, rep, lower_count, false);
-        if (bad_diagonal < n)
-            w.unsigned_integer("nonpositive_diagonal", bad_diagonal + 1);
-        else
-            w.null("nonpositive_diagonal");
+        json_nonpositive(w, bad_diagonal, n);
         w.finish();
         return finish_output("spd");
     }
-    std::printf("status %d (%s)\n", status,
-                status == 0 ? "positive definite: proven" : "positive definiteness not proven");
-    if (std::isinf(lower))
-        std::printf("lower bound of the smallest eigenvalue: none (no bound could be formed)\n");
-    else
-        std::printf("lower bound of the smallest eigenvalue: %.17g  (%a)%s\n", lower, lower,
-                    lower > 0     ? ""
-                    : status == 0 ? ", A proven positive definite; the bound underflowed"
-                                  : ", not positive: no proof");
+    print_outcome(status, lower);
     std::printf("path: sparse (norva_spd_sparse%s): %s\n",
                 automatic ? (", chosen for a coordinate file with " +
                              std::to_string(given.val.size()) +
@@ -245,18 +256,14 @@ int cmd_spd(int argc, char **argv) {
         if (choice == driver::sparse || automatic)
             return spd_sparse_path(stored.listed ? stored.list : nonzeros(stored.dense),
                                    automatic, a_path, mode, json);
-        if (!stored.listed) {
+        if (!stored.listed)
             A = std::move(stored.dense);
-        } else if (rows * rows > (1ull << 28)) {
+        else if (rows * rows > (1ull << 28))
             return fail("spd", "%s: a %llu x %llu matrix is too large for the dense driver; "
                                "--sparse proves it in sparse storage",
                         a_path.c_str(), (unsigned long long)rows, (unsigned long long)rows);
-        } else {
-            A.rows = A.cols = rows;
-            A.v.assign(rows * rows, 0.0);
-            for (size_t e = 0; e < stored.list.val.size(); ++e)
-                A.at(stored.list.row[e], stored.list.col[e]) = stored.list.val[e];
-        }
+        else
+            A = to_dense(stored.list);
     }
     if (!require_symmetric("spd", a_path, A,
                            "only an exactly symmetric matrix can be proven positive definite"))
@@ -296,22 +303,11 @@ int cmd_spd(int argc, char **argv) {
             w.null("shift");
         else
             w.exact("shift", shift);
-        if (bad_diagonal < n)
-            w.unsigned_integer("nonpositive_diagonal", bad_diagonal + 1);
-        else
-            w.null("nonpositive_diagonal");
+        json_nonpositive(w, bad_diagonal, n);
         w.finish();
         return finish_output("spd");
     }
-    std::printf("status %d (%s)\n", status,
-                status == 0 ? "positive definite: proven" : "positive definiteness not proven");
-    if (std::isinf(lower))
-        std::printf("lower bound of the smallest eigenvalue: none (no bound could be formed)\n");
-    else
-        std::printf("lower bound of the smallest eigenvalue: %.17g  (%a)%s\n", lower, lower,
-                    lower > 0     ? ""
-                    : status == 0 ? ", A proven positive definite; the bound underflowed"
-                                  : ", not positive: no proof");
+    print_outcome(status, lower);
     if (l_path.empty())
         std::printf("path: automatic (the library chose the shift and the factor; it does not "
                     "report them)\n");

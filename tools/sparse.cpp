@@ -39,6 +39,15 @@ entry_list nonzeros(const dense_matrix &d) {
     return l;
 }
 
+dense_matrix to_dense(const entry_list &a) {
+    dense_matrix d;
+    d.rows = a.rows;
+    d.cols = a.cols;
+    d.v.assign(a.rows * a.cols, 0.0);
+    for (size_t e = 0; e < a.val.size(); ++e) d.at(a.row[e], a.col[e]) = a.val[e];
+    return d;
+}
+
 entry_list without_zeros(const entry_list &a) {
     entry_list l;
     l.rows = a.rows;

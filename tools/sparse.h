@@ -29,6 +29,9 @@ csr_matrix to_csr(const entry_list &a);
 // The nonzero entries of a dense matrix, row by row.
 entry_list nonzeros(const dense_matrix &d);
 
+// The dense matrix of a list of entries (no entry twice).
+dense_matrix to_dense(const entry_list &a);
+
 // The entries of `a` that do not hold 0 (+0 or -0), in their order.
 entry_list without_zeros(const entry_list &a);
 

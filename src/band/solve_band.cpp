@@ -13,6 +13,7 @@
 
 #include "band/band.h"
 #include "band/rows.h"
+#include "common/double_double.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
 #include "common/norm_up.h"
@@ -159,15 +160,7 @@ void refine(const band_view &A, const double *b, int32_t normal, uint64_t w, con
         lsolve(n, w, L, y);
         ltsolve(n, w, L, y);
         bool changed = false;
-        for (uint64_t k = 0; k < n; ++k) {
-            const double h = wk.hi[k], s = h + y[k], z = s - h;
-            const double e = (h - (s - z)) + (y[k] - z);
-            const double t = e + wk.lo[k];
-            const double nh = s + t;
-            wk.lo[k] = t - (nh - s);
-            changed |= nh != h;
-            wk.hi[k] = nh;
-        }
+        for (uint64_t k = 0; k < n; ++k) changed |= dd_add(wk.hi[k], wk.lo[k], y[k]);
         if (it >= 2 && !changed) break;
     }
 }
@@ -211,12 +204,7 @@ outcome attempt(const band_view &A, const double *b, int32_t normal, int32_t mod
         delta = up(rho / q);
         if (!finite(delta) || !(q > 0)) return outcome::failed;
     }
-    for (uint64_t k = 0; k < n; ++k) {
-        double t[3] = {wk.hi[k], wk.lo[k], -delta};
-        x_lo[k] = qxsum(t, 3, 2);
-        t[2] = delta;
-        x_hi[k] = qxsum(t, 3, 1);
-    }
+    dd_enclose(n, wk.hi, wk.lo, delta, x_lo, x_hi);
     return outcome::proven;
 }
 

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/double_double.h"
 #include "common/finite.h"
 #include "common/norm_up.h"
 #include "common/scratch.h"
@@ -143,14 +144,8 @@ bool refine(const csr &A, analysis *an, const double *b, const work &wk, int32_t
         double ymax = 0, hmax = 0;
         for (uint64_t k = 0; k < n; ++k) {
             ymax = std::fmax(ymax, std::fabs(y[k]));
-            const double h = wk.hi[k], s = h + y[k], z = s - h;
-            const double e = (h - (s - z)) + (y[k] - z);
-            const double t = e + wk.lo[k];
-            const double nh = s + t;
-            wk.lo[k] = t - (nh - s);
-            changed |= nh != h;
-            wk.hi[k] = nh;
-            hmax = std::fmax(hmax, std::fabs(nh));
+            changed |= dd_add(wk.hi[k], wk.lo[k], y[k]);
+            hmax = std::fmax(hmax, std::fabs(wk.hi[k]));
         }
         *steps = it + 1;
         if (it >= 2 && (!changed || ymax <= hmax * 0x1p-104)) break;
@@ -253,12 +248,7 @@ result cholesky_solve(const csr &A, int32_t normal, analysis *an, const double *
     const double delta = up(rho / q);
     if (!finite(delta) || !(q > 0)) return result::unproven;
     info->radius = delta;
-    for (uint64_t k = 0; k < n; ++k) {
-        double t[3] = {wk.hi[k], wk.lo[k], -delta};
-        x_lo[k] = qxsum(t, 3, 2);
-        t[2] = delta;
-        x_hi[k] = qxsum(t, 3, 1);
-    }
+    dd_enclose(n, wk.hi, wk.lo, delta, x_lo, x_hi);
     return result::proven;
 }
 

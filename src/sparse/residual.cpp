@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "band/small_sum.h"
+#include "common/double_double.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
 #include "common/partition.h"
@@ -48,19 +49,7 @@ inline double row_dd(const csr &A, uint64_t i, const double *b, const double *hi
     for (uint64_t e = A.row_ptr[i]; e < A.row_ptr[i + 1]; ++e) {
         const double na = -A.val[e];
         const uint64_t j = A.col_idx[e];
-        const double p1 = na * hi[j];
-        const double e1 = std::fma(na, hi[j], -p1);
-        const double p2 = na * lo[j];
-        const double e2 = std::fma(na, lo[j], -p2);
-        const double t = p1 + sum;
-        double z = t - sum;
-        const double f1 = (sum - (t - z)) + (p1 - z);
-        const double s2 = p2 + t;
-        z = s2 - t;
-        const double f2 = (t - (s2 - z)) + (p2 - z);
-        c = (f1 + e1) + c;
-        c = (f2 + e2) + c;
-        sum = s2;
+        dd_residual_term(sum, c, na, hi[j], lo[j]);
         if (s) mags = up(mags + up(std::fabs(na) * up(std::fabs(hi[j]) + std::fabs(lo[j]))));
     }
     if (s) *s = mags;
