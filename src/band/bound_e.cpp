@@ -207,7 +207,7 @@ double bound_e(const band_view *A, int32_t normal, uint64_t w, const double *L, 
         double top = -inf;
         bool bad = false;
         {
-            fenv_guard env;
+            fenv_region env;
             {
                 freer<3> scratch;
                 double *x = sizes_ok ? scratch.own(alloc<double>(m)) : nullptr;

@@ -21,7 +21,7 @@ void residual(const band_view *A, const double *b, double *r, const double *neg_
     if (n == 0) return;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share rows = my_share(n);
         qxsum_acc acc;
         double a2[batch], x2[batch];

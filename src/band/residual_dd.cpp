@@ -18,7 +18,7 @@ void residual_dd(const band_view *A, const double *b, const double *hi, const do
     if (n == 0) return;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share rows = my_share(n);
         for (uint64_t i = rows.begin; i < rows.end; ++i) {
             const band_row row = row_of(A, i);

@@ -45,7 +45,7 @@ int32_t bound_exact(uint64_t n, const double *a, uint64_t lda, double *R, double
     const uint64_t count = n * n;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(count);
         for (uint64_t e = s.begin; e < s.end; ++e) {
             R[e] = -R[e];
@@ -85,7 +85,7 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
     uint32_t failed = 0;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         bool bad = false;
         for (uint64_t i = s.begin; i < s.end; ++i)

@@ -51,7 +51,7 @@ template <class Body>
 void over_rows(uint64_t n, Body &&body) {
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         body(s.begin, s.end);
 #pragma omp barrier
@@ -183,7 +183,7 @@ double combine(uint64_t n, const double *M, double *P) {
     bool failed = false;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         double top = -std::numeric_limits<double>::infinity();
         bool bad = false;

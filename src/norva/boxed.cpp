@@ -33,7 +33,7 @@ int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, cons
         uint32_t pass = 1;
 #pragma omp parallel num_threads(team_size(n, region_threshold))
         {
-            fenv_guard env;
+            fenv_region env;
             const share s = my_share(n);
             bool ok = true;
             for (uint64_t i = s.begin; i < s.end; ++i) {

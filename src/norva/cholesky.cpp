@@ -81,7 +81,7 @@ void below_rows(const below_args &g, uint64_t gb, uint64_t ge) {
 }
 
 void below_body(const below_args &g) {
-    fenv_guard env;
+    fenv_region env;
     const share sh = my_share((g.n - g.r0 + group - 1) / group);
     below_rows(g, sh.begin, sh.end);
 }
@@ -145,7 +145,7 @@ uint64_t factor(const chol_state &s, uint64_t c0, uint64_t c1) {
 
 int cholesky(uint64_t n, const double *A, uint64_t lda, double *L, double sigma) {
     if (n == 0) return 0;
-    fenv_guard env;  // the calling thread computes like the threads of the regions
+    fenv_region env;  // the calling thread computes like the threads of the regions
     for (uint64_t i = 0; i < n; ++i) {
         double *li = L + i * n;
         std::memcpy(li, A + i * lda, i * sizeof(double));

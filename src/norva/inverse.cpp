@@ -122,7 +122,7 @@ struct tri_args {
 // Rows [c0, cm) of the columns [cm, c1): the updates from the columns
 // [c0, cm), split by columns among the threads.
 void tri_body(const tri_args &g) {
-    fenv_guard env;
+    fenv_region env;
     const lu_state &s = *g.s;
     const uint64_t n = s.n, w = g.c1 - g.cm;
     const share sh = my_share((w + 7) / 8);
@@ -230,7 +230,7 @@ struct subst_args {
 uint64_t block_at(uint64_t q, uint64_t blocks) { return (q & 1) ? blocks - 1 - q / 2 : q / 2; }
 
 void subst_body(const subst_args &g) {
-    fenv_guard env;
+    fenv_region env;
     const uint64_t n = g.n, blocks = (n + blk - 1) / blk;
     const uint64_t id = (uint64_t)omp_get_thread_num();
     const share sh = my_share(blocks);
@@ -262,7 +262,7 @@ void subst_body(const subst_args &g) {
 int inverse(uint64_t n, const double *a, uint64_t lda, double *R) {
     if (n == 0) return 0;
     if (n > UINT64_MAX / sizeof(double) / n) return -1;  // n x n doubles do not fit
-    fenv_guard env;  // the calling thread computes like the threads of the regions
+    fenv_region env;  // the calling thread computes like the threads of the regions
     freer<4> scope;
     double *LU = scope.own(alloc<double>(n * n));
     int64_t *perm = scope.own(alloc<int64_t>(n));

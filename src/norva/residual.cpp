@@ -34,7 +34,7 @@ void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, c
                    double *out) {
 #pragma omp parallel num_threads(team_size(n, rows_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
@@ -50,7 +50,7 @@ void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, c
 void column_update(uint64_t n, const double *R, const double *res, double *x) {
 #pragma omp parallel num_threads(team_size(n, update_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         for (uint64_t i = s.begin; i < s.end; ++i) {
             const double *r = R + i * n;
@@ -71,7 +71,7 @@ void column_interval_residual(uint64_t n, const double *a, uint64_t lda, const d
     const double *abs_x = absx2, *neg_abs_x = absx2 + n;
 #pragma omp parallel num_threads(team_size(n, rows_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
@@ -100,7 +100,7 @@ int column_enclose(uint64_t n, const double *R, const double *res_lo, const doub
     uint32_t failed = 0;
 #pragma omp parallel num_threads(team_size(n, rows_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         double *ends = alloc<double>(n);
         if (ends == nullptr) {
             verdict_set(&failed, 1u);

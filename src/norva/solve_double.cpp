@@ -74,7 +74,7 @@ void column_ext_correct(ext_args *p) {
     const double *nxh = v + e_nxhi * n, *nxl = v + e_nxlo * n, *bc = v + e_b * n;
 #pragma omp parallel num_threads(team_size(n, serial_below))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
@@ -111,7 +111,7 @@ void column_ext_enclose(ext_args *p) {
     const double *nxh = v + e_nxhi * n, *nxl = v + e_nxlo * n, *bc = v + e_b * n;
 #pragma omp parallel num_threads(team_size(n, serial_below))
     {
-        fenv_guard env;
+        fenv_region env;
         const share s = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {

@@ -381,7 +381,7 @@ struct region_args {
 
 // Body of the parallel region: a contiguous share of the row tiles.
 void region_body(const region_args &g) {
-    norva::fenv_guard env;
+    norva::fenv_region env;
     const uint64_t mr = (uint64_t)mr_of(g.level);
     const uint64_t tiles = (g.m + mr - 1) / mr;
     const norva::share s = norva::my_share(tiles);
@@ -422,7 +422,7 @@ bool below(uint64_t m, uint64_t n, uint64_t k, uint64_t limit) {
 void ordered(bool sub, uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
              const double *B, uint64_t ldb, double *C, uint64_t ldc) {
     if (m == 0 || n == 0) return;
-    norva::fenv_guard env;  // the same rounding on this thread as in a region
+    norva::fenv_region env;  // the same rounding on this thread as in a region
     if (below(m, n, k, small_work)) {
         if (sub)
             plain<true>(m, n, k, A, lda, B, ldb, C, ldc);

@@ -101,7 +101,7 @@ void residual_dd(const csr &A, const double *b, const double *hi, const double *
     const uint64_t n = A.n;
 #pragma omp parallel num_threads(team_size(A.row_ptr[n], region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share rows = my_share(n);
         for (uint64_t i = rows.begin; i < rows.end; ++i) r[i] = row_dd(A, i, b, hi, lo, nullptr);
 #pragma omp barrier
@@ -114,7 +114,7 @@ void residual_bound(const csr &A, const double *b, const double *hi, const doubl
     const double widen = up(1.0 / (1.0 - unit_roundoff));
 #pragma omp parallel num_threads(team_size(A.row_ptr[n], region_threshold))
     {
-        fenv_guard env;
+        fenv_region env;
         const share rows = my_share(n);
         qxsum_acc acc;
         for (uint64_t i = rows.begin; i < rows.end; ++i) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -76,6 +77,52 @@ TEST(FenvGuard, EveryThreadOfARegionComputesToNearest) {
         EXPECT_EQ(got[id], nearest);
         EXPECT_EQ(mode_after[id], FE_DOWNWARD);
     }
+}
+
+// The region guard: a full guard on a thread outside any guard of the
+// library; under an export's guard (thread 0 of its regions) it leaves the
+// default environment in place, and the export's guard still discards the
+// flags raised inside and restores the caller's mode.
+TEST(FenvGuard, RegionGuardUnderAnExportGuardAndAlone) {
+    const double nearest = third();
+    for (bool under_export : {false, true}) {
+        SCOPED_TRACE(under_export ? "under an export's guard" : "alone");
+        std::fesetround(FE_UPWARD);
+        std::feclearexcept(FE_ALL_EXCEPT);
+        std::vector<int> mode_inside(3, -1);
+        std::vector<double> got(3, 0.0);
+        {
+            std::optional<norva::fenv_guard> outer;
+            if (under_export) outer.emplace();
+#pragma omp parallel num_threads(3)
+            {
+                const int id = omp_get_thread_num();
+                if (id != 0) std::fesetround(FE_DOWNWARD);  // whatever a worker had
+                {
+                    norva::fenv_region region;
+                    mode_inside[id] = std::fegetround();
+                    got[id] = third();
+#pragma omp barrier
+                }
+                if (id != 0) {
+                    EXPECT_EQ(std::fegetround(), FE_DOWNWARD);
+                    std::fesetround(FE_TONEAREST);
+                }
+            }
+            if (under_export) {
+                EXPECT_EQ(std::fegetround(), FE_TONEAREST);
+            }
+        }
+        EXPECT_EQ(std::fegetround(), FE_UPWARD);
+        EXPECT_FALSE(std::fetestexcept(FE_INEXACT)) << "flags raised inside must be discarded";
+        for (int id = 0; id < 3; ++id) {
+            if (mode_inside[id] < 0) continue;  // the runtime gave fewer threads
+            EXPECT_EQ(mode_inside[id], FE_TONEAREST) << id;
+            EXPECT_EQ(got[id], nearest) << id;
+        }
+    }
+    std::fesetround(FE_TONEAREST);
+    std::feclearexcept(FE_ALL_EXCEPT);
 }
 
 TEST(Partition, SharesAreContiguousCompleteAndBalanced) {
