@@ -9,7 +9,8 @@
 // lo <= hi and containing a known solution, unproven ones [-inf, +inf],
 // padding of the results never written, inputs unchanged, the caller's
 // environment kept, and the same bits under a directed caller's rounding
-// mode as under rounding to nearest.
+// mode as under rounding to nearest.  A single system with the built-in
+// product also goes twice through norva_solve_batch (check_batch).
 #include "fuzz_common.h"
 
 namespace {
@@ -38,6 +39,46 @@ void huge(fuzz::input &in, fuzz::call_options &o) {
     if (n != 0 && nrhs != 0 && (uint32_t)mode <= 2) mode = 3 + (int32_t)in.u8();
     fuzz::run_checked(h, o.env, true, {&lo, &hi},
                       [&] { return call(single, n, nrhs, a, 1, b, 1, nullptr, 0, lo, hi, 1, mode, o); });
+}
+
+// norva_solve_batch on the system twice, packed, with `pad` NaNs between
+// the systems and sentinels between the bounds: -1 exactly when the system
+// is refused, else each copy with norva_solve's status and bits (built-in
+// product, no approximate inverse), padding untouched.
+void check_batch(uint64_t n, const std::vector<double> &a, uint64_t lda,
+                 const std::vector<double> &b, int32_t mode, uint64_t pad, bool invalid,
+                 int32_t st1, const std::vector<double> &lo1, const std::vector<double> &hi1,
+                 fuzz::call_options &o) {
+    const uint64_t sa = n * n + pad, sb = n + pad, sx = n + pad;
+    std::vector<double> pa(2 * sa, std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> pb(2 * sb, std::numeric_limits<double>::quiet_NaN());
+    for (uint64_t k = 0; k < 2; ++k)
+        for (uint64_t i = 0; i < n; ++i) {
+            pb[k * sb + i] = b[i];
+            for (uint64_t j = 0; j < n; ++j) pa[k * sa + i * n + j] = a[i * lda + j];
+        }
+    std::vector<double> lo = fuzz::blank(2 * sx), hi = fuzz::blank(2 * sx);
+    int32_t status[2] = {7, 7};
+    const int32_t st = fuzz::run_checked(h, o.env, invalid, {&lo, &hi}, [&] {
+        return norva_solve_batch(2, n, pa.data(), sa, pb.data(), sb, lo.data(), hi.data(), sx,
+                                 mode, status);
+    });
+    if (st == -1) {
+        if (status[0] != 7 || status[1] != 7) fuzz::broken(h, "batch: status written by a refused call");
+        return;
+    }
+    if (st != st1 || status[0] != st1 || status[1] != st1)
+        fuzz::broken(h, "batch: a status other than norva_solve's", st);
+    for (uint64_t k = 0; k < 2; ++k)
+        for (uint64_t q = 0; q < sx; ++q) {
+            const bool inside = q < n;
+            const double l = lo[k * sx + q], u = hi[k * sx + q];
+            if (!inside && !(fuzz::untouched(l) && fuzz::untouched(u)))
+                fuzz::broken(h, "batch: padding between bounds written");
+            if (inside && !(std::bit_cast<uint64_t>(l) == std::bit_cast<uint64_t>(lo1[q]) &&
+                            std::bit_cast<uint64_t>(u) == std::bit_cast<uint64_t>(hi1[q])))
+                fuzz::broken(h, "batch: bounds other than norva_solve's", (long long)q);
+        }
 }
 
 }  // namespace
@@ -87,6 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return call(single, n, nrhs, a, lda, b, ldb, rp, ldr, lo, hi, ldx, mode, o);
     });
     inputs.check(h);
+    if (single && !with_r && o.gemm == nullptr)
+        check_batch(n, a, lda, b, mode, in.below(3), invalid, st, lo, hi, o);
     if (st == -1) return 0;
     fuzz::check_bounds(h, st, lo, hi, n, nrhs, ldx, single, known ? &x : nullptr, &exact);
 

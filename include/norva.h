@@ -71,6 +71,26 @@ NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, u
                                    double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
                                    norva_gemm_fn gemm, void *ctx);
 
+/* A batch of count dense systems of order n, each solved exactly as
+ * norva_solve solves it (mode 0, 1 or 2, the built-in product, no
+ * approximate inverse): system i has its packed row-major n x n matrix at
+ * a + i*stride_a, its right-hand side at b + i*stride_b (n doubles), its
+ * bounds at x_lo + i*stride_x and x_hi + i*stride_x (n doubles each) and its
+ * status in status[i] (0 proven, 1 not, with all its bounds [-inf, +inf]).
+ * The systems run in parallel on OpenMP threads; each system's bounds and
+ * status are bit-identical to norva_solve's on it, whatever the thread
+ * count.  Padding between systems is never read, padding between bounds
+ * never written.  Returns 0 when every system is proven, else 1.  -1
+ * (nothing written): count or n is 0, mode is not 0, 1 or 2, status is
+ * NULL, with count > 1 a stride is smaller than the block it steps over
+ * (n*n, n, n), a size beyond the address space, or an entry of any
+ * system's matrix or right-hand side infinite or NaN (checked system by
+ * system, row i of b before row i of a). */
+NORVA_API int32_t norva_solve_batch(uint64_t count, uint64_t n, const double *a,
+                                    uint64_t stride_a, const double *b, uint64_t stride_b,
+                                    double *x_lo, double *x_hi, uint64_t stride_x, int32_t mode,
+                                    int32_t *status);
+
 /* Interval system: every solution of A X = B for every A with
  * a_lo <= A <= a_hi and every B with b_lo <= B <= b_hi (entrywise) lies in
  * [x_lo, x_hi].  a_lo, a_hi are n x n (lda), b_lo, b_hi n x nrhs (ldb), the

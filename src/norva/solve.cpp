@@ -156,6 +156,14 @@ int32_t solve(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const do
               uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
               norva_gemm_fn gemm, void *ctx) {
     fenv_guard env;
+    return solve_in_env(n, nrhs, a, lda, b, ldb, rad_a, rad_b, r, ldr, x_lo, x_hi, ldx, mode, gemm,
+                        ctx);
+}
+
+int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,
+                     uint64_t ldb, const double *rad_a, const double *rad_b, const double *r,
+                     uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
+                     norva_gemm_fn gemm, void *ctx) {
     if (gemm == nullptr) gemm = gemm_plain;
 
     // The radii come in pairs; an interval system is never solved with the

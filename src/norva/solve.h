@@ -23,6 +23,13 @@ int32_t solve(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const do
               uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
               norva_gemm_fn gemm, void *ctx);
 
+// The same, on a thread whose environment is already the default one (a
+// thread under a guard of the library): solve is this under a full guard.
+int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,
+                     uint64_t ldb, const double *rad_a, const double *rad_b, const double *r,
+                     uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
+                     norva_gemm_fn gemm, void *ctx);
+
 // Mode 1 without radii when bound_c gave the floating-point bound: all
 // right-hand sides at once through matrix products.  gemm is never null here.
 int32_t solve_blocked(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,

@@ -1,4 +1,4 @@
-// Faults and threads across the ten exports, one table of cases:
+// Faults and threads across the eleven exports, one table of cases:
 //   - every allocation of a call failing in turn (at orders where the
 //     parallel regions run on a team of two): a status the export may give,
 //     every enclosure sound or [-inf, +inf], no leak, the caller's rounding
@@ -105,6 +105,45 @@ robust_case dense_case(uint64_t n, uint64_t nrhs, int32_t mode, bool identity_r,
                                         r, s->n, o.lo.data(), o.hi.data(), o.ldx, mode, gemm, ctx);
             },
             encloses(d.x)};
+}
+
+// count integer systems of order n stacked as one column of count n
+// components (stride n everywhere): each system's part of the column
+// proven and containing its solution, or [-inf, +inf].
+robust_case batch_case(uint64_t count, uint64_t n, int32_t mode, uint64_t seed) {
+    auto a = std::make_shared<vec>(), b = std::make_shared<vec>();
+    auto x = std::make_shared<exact_solution>();
+    *x = exact_solution{count * n, 1, vec()};
+    for (uint64_t k = 0; k < count; ++k) {
+        const int_system d = integer_system(n, 1, seed + k);
+        for (uint64_t i = 0; i < n; ++i) {
+            for (uint64_t j = 0; j < n; ++j) a->push_back(d.s->A(i, j));
+            b->push_back(d.s->B(i, 0));
+            x->x.push_back(d.x->x[i]);
+        }
+    }
+    return {"norva_solve_batch " + std::to_string(count) + " x n " + std::to_string(n) +
+                " mode " + std::to_string(mode),
+            "norva_solve_batch", count * n, 1,
+            [a, b, count, n, mode](result &o, norva_gemm_fn, void *) {
+                std::vector<int32_t> status(count);
+                return norva_solve_batch(count, n, a->data(), n * n, b->data(), n, o.lo.data(),
+                                         o.hi.data(), n, mode, status.data());
+            },
+            [x, count, n](const result &o) -> ::testing::AssertionResult {
+                bool all = true;
+                for (uint64_t q = 0; q < count * n; q += n) {
+                    bool open = true, in = true;
+                    for (uint64_t i = q; i < q + n; ++i) {
+                        open &= std::isinf(o.lo[i]) && o.lo[i] < 0 && std::isinf(o.hi[i]);
+                        in &= o.lo[i] <= x->x[i] && x->x[i] <= o.hi[i];
+                    }
+                    if (!in) return ::testing::AssertionFailure() << "system " << q / n << " misses x";
+                    all &= !open;
+                }
+                if ((o.status == 0) != all) return ::testing::AssertionFailure() << "status " << o.status;
+                return ::testing::AssertionSuccess();
+            }};
 }
 
 // Radii of |v| 2^-30 around an integer system (v -+ |v| 2^-30 are exact and
@@ -334,7 +373,8 @@ std::vector<robust_case> sweep_cases() {
             band_case(80, 2, false, 0, 16),  band_case(80, 2, true, 1, 17),
             sparse_case(9, 0, 18),           sparse_case(9, 1, 19),
             sparse_case(grid3(), 1, 40, 3),  spd_sparse_case(grid3(), 0, 41, 3),
-            spd_sparse_case(9, 1, 42, 2)};
+            spd_sparse_case(9, 1, 42, 2),    batch_case(300, 4, 0, 45),
+            batch_case(20, 64, 1, 46)};
 }
 
 // Orders above every threshold of the export: the row regions from 64, the
@@ -352,7 +392,8 @@ std::vector<robust_case> thread_cases() {
         eig_case(64, 1, false, 35),          band_case(300, 3, false, 0, 36),
         band_case(300, 3, true, 1, 37),      sparse_case(12, 0, 38),
         sparse_case(12, 1, 39),              sparse_case(grid3(), 0, 43, 3),
-        spd_sparse_case(grid3(), 1, 44, 3)};
+        spd_sparse_case(grid3(), 1, 44, 3),  batch_case(2000, 4, 1, 47),
+        batch_case(30, 10, 2, 48)};
     if (testsupport::test_scale() >= 1)
         for (const robust_case &big :
              {dense_case(256, 1, 1, false, 21), dense_case(256, 8, 1, false, 24),
@@ -436,7 +477,7 @@ TEST(Robustness, EveryAllocationOfEveryExportFailing) {
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
     omp_set_num_threads(saved);
-    EXPECT_EQ(per_export.size(), 10u);
+    EXPECT_EQ(per_export.size(), 11u);
     for (const auto &[fn, w] : per_export) {
         std::printf("allocation sites swept: %-22s %3zu sites, %5llu runs\n", fn.c_str(),
                     w.sites.size(), (unsigned long long)w.runs);
