@@ -23,7 +23,7 @@ const std::set<std::string> kExports = {
     "norva_version",     "norva_solve",      "norva_solve_many",
     "norva_solve_interval", "norva_spd",     "norva_lstsq",
     "norva_eig_sym",     "norva_solve_band", "norva_solve_sparse",
-    "norva_spd_sparse",
+    "norva_spd_sparse",  "norva_solve_batch",
 };
 
 constexpr uint32_t kShtDynsym = 11, kShtDynamic = 6;
