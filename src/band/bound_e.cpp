@@ -16,7 +16,7 @@
 
 #include "band/band.h"
 #include "band/rows.h"
-#include "band/small_sum.h"
+#include "common/small_sum.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
 #include "common/partition.h"

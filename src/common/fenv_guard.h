@@ -14,6 +14,12 @@ namespace detail {
 inline thread_local int fenv_depth = 0;
 }  // namespace detail
 
+// True on a thread that runs under a guard of the library, where the
+// default environment is in force: floating-point shortcuts of the exact
+// routines (which must not depend on, nor raise flags in, a caller's
+// environment) are taken only there.
+inline bool under_guard() { return detail::fenv_depth > 0; }
+
 // The guard of an export: always saves, installs the default environment
 // and restores the saved one, whatever the caller's thread was doing (a
 // product callback of the caller's may call an export in an environment of

@@ -39,8 +39,10 @@ int32_t bound_exact(uint64_t n, const double *a, uint64_t lda, double *R, double
             W[i * n + j] = i == j ? 1.0 : 0.0;
             R[i * n + j] = -R[i * n + j];
         }
-    // W = I + (-R) A, rounded to nearest.
-    const int status = qxgemm_oz(n, n, n, R, n, a, lda, W, 1.0, n, 0, gemm, ctx);
+    // W = I + (-R) A, rounded to nearest (the same bits through the
+    // module's own product, which takes short products without slices).
+    const int status =
+        qxgemm_oz(n, n, n, R, n, a, lda, W, 1.0, n, 0, gemm == gemm_plain ? nullptr : gemm, ctx);
     // Undo the sign flip (whether or not the product succeeded), W = up(|W|).
     const uint64_t count = n * n;
 #pragma omp parallel num_threads(team_size(n, region_threshold))

@@ -12,6 +12,7 @@
 #include "common/fenv_guard.h"
 #include "common/partition.h"
 #include "common/scratch.h"
+#include "common/small_sum.h"
 #include "norva/solve.h"
 #include "common/verdict.h"
 #include "qxsum/qxsum.h"
@@ -28,6 +29,26 @@ constexpr uint32_t rnd_nearest = 0, rnd_up = 1, rnd_down = 2;
 // max(|a|, |b|) where a NaN operand is ignored (NaN only if both are NaN).
 inline double abs_max(double a, double b) { return std::fmax(std::fabs(a), std::fabs(b)); }
 
+// Rows of at most this many products go to a small expansion first.
+constexpr uint64_t short_row = 16;
+
+// p + sum_j m[j] v[j], exactly, rounded to nearest: the small expansion
+// when it decides the rounding, else the long accumulator (same value).
+double exact_row(const double *m, const double *v, uint64_t n, double p, qxsum_acc *acc) {
+    if (n <= short_row) {
+        small_sum s;
+        small_init(s);
+        for (uint64_t j = 0; j < n; ++j) small_add_product(s, m[j], v[j]);
+        small_add(s, p);
+        double r;
+        if (small_round_mode(s, rnd_nearest, &r)) return r;
+    }
+    qxsum_init(acc);
+    qxsum_add_dot(acc, m, v, n);
+    qxsum_add(acc, &p, 1);
+    return qxsum_round(acc, rnd_nearest);
+}
+
 }  // namespace
 
 void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, const double *p,
@@ -37,12 +58,7 @@ void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, c
         fenv_region env;
         const share s = my_share(n);
         qxsum_acc acc;
-        for (uint64_t i = s.begin; i < s.end; ++i) {
-            qxsum_init(&acc);
-            qxsum_add_dot(&acc, M + i * ldm, v, n);
-            qxsum_add(&acc, p + i, 1);
-            out[i] = qxsum_round(&acc, rnd_nearest);
-        }
+        for (uint64_t i = s.begin; i < s.end; ++i) out[i] = exact_row(M + i * ldm, v, n, p[i], &acc);
 #pragma omp barrier
     }
 }

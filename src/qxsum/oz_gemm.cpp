@@ -7,7 +7,9 @@
 // to qxgemm, so the results are those of qxgemm bit for bit.
 #include <cstring>
 
+#include "common/fenv_guard.h"
 #include "common/scratch.h"
+#include "common/small_sum.h"
 #include "qxsum/dgemm_kernel.h"
 #include "qxsum/qxsum_internal.h"
 
@@ -74,10 +76,59 @@ void gemm_internal(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t
 
 using namespace qx;
 
+namespace {
+
+// Inner dimensions this short, with the module's own product, skip the
+// slices: each entry is a small expansion of its k products and beta C,
+// rounded once, or, when the expansion cannot decide it, the long
+// accumulator's sum of the same terms.  Both give the correctly rounded
+// exact value, so the bits are those of the slices (and of qxgemm).  A
+// caller's product always gets its calls; the expansion runs only under a
+// guard of the library (it computes in floating point).
+constexpr uint64_t short_inner = 16;
+
+void short_product(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                   const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
+                   uint32_t rnd) {
+    double col[short_inner + 1], row[short_inner + 1];
+    qxsum_acc acc;
+    for (uint64_t i = 0; i < m; ++i)
+        for (uint64_t j = 0; j < n; ++j) {
+            double *c = C + i * ldc + j;
+            norva::small_sum s;
+            norva::small_init(s);
+            for (uint64_t l = 0; l < k; ++l) norva::small_add_product(s, A[i * lda + l], B[l * ldb + j]);
+            if (beta != 0) norva::small_add_product(s, beta, *c);
+            double r;
+            if (norva::small_round_mode(s, rnd, &r)) {
+                *c = r;
+                continue;
+            }
+            uint64_t t = 0;
+            for (uint64_t l = 0; l < k; ++l, ++t) {
+                row[t] = A[i * lda + l];
+                col[t] = B[l * ldb + j];
+            }
+            if (beta != 0) {
+                row[t] = beta;
+                col[t++] = *c;
+            }
+            qxsum_init(&acc);
+            qxsum_add_dot(&acc, row, col, t);
+            *c = qxsum_round(&acc, rnd);
+        }
+}
+
+}  // namespace
+
 extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                          const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
                          uint32_t rnd, norva_gemm_fn gemm, void *ctx) {
     if (rnd > 3) return -1;
+    if ((!gemm || gemm == gemm_internal) && k <= short_inner && norva::under_guard()) {
+        short_product(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd);
+        return 0;
+    }
     if (!gemm) gemm = gemm_internal;
     const auto fallback = [&] { return qxgemm(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd); };
 

@@ -1,6 +1,8 @@
 // Correctly rounded sums and dot products of double and float vectors.
 #include <cstdlib>
 
+#include "common/fenv_guard.h"
+#include "common/small_sum.h"
 #include "qxsum/qxsum_internal.h"
 
 using namespace qx;
@@ -9,11 +11,29 @@ namespace {
 
 constexpr uint64_t chunk = 1024;  // floats are widened to doubles this many at a time
 
+// Short sums and dot products first go to a small expansion of error-free
+// terms (at most two components per product); it gives the same correctly
+// rounded value whenever it succeeds, and the long accumulator takes the
+// rest: terms it cannot split exactly (huge, tiny, not finite), an exactly
+// zero total (whose sign the accumulator keeps as IEEE arithmetic would),
+// an expansion that outgrows its capacity.  The expansion computes in
+// floating point, so it runs only under a guard of the library (the
+// default environment, flags discarded there); a caller of these routines
+// in an environment of its own gets the accumulator, which uses none.
+constexpr uint64_t short_sum = 40, short_dot = 16;
+
 }  // namespace
 
 extern "C" {
 
 double qxsum(const double *x, uint64_t n, uint32_t rnd) {
+    if (n <= short_sum && norva::under_guard()) {
+        norva::small_sum s;
+        norva::small_init(s);
+        for (uint64_t i = 0; i < n; ++i) norva::small_add(s, x[i]);
+        double r;
+        if (norva::small_round_mode(s, rnd, &r)) return r;
+    }
     qxsum_acc acc;
     qxsum_init(&acc);
     qxsum_add(&acc, x, n);
@@ -21,6 +41,13 @@ double qxsum(const double *x, uint64_t n, uint32_t rnd) {
 }
 
 double qxdot(const double *x, const double *y, uint64_t n, uint32_t rnd) {
+    if (n <= short_dot && norva::under_guard()) {
+        norva::small_sum s;
+        norva::small_init(s);
+        for (uint64_t i = 0; i < n; ++i) norva::small_add_product(s, x[i], y[i]);
+        double r;
+        if (norva::small_round_mode(s, rnd, &r)) return r;
+    }
     qxsum_acc acc;
     qxsum_init(&acc);
     qxsum_add_dot(&acc, x, y, n);

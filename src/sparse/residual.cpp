@@ -20,7 +20,7 @@
 #include <cmath>
 #include <limits>
 
-#include "band/small_sum.h"
+#include "common/small_sum.h"
 #include "common/double_double.h"
 #include "common/fenv_guard.h"
 #include "common/finite.h"
@@ -61,16 +61,16 @@ double row_exact(const csr &A, uint64_t i, const double *b, const double *hi, co
                  qxsum_acc *acc) {
     const uint64_t e0 = A.row_ptr[i], e1 = A.row_ptr[i + 1];
     if (e1 - e0 <= short_row) {
-        band::small_sum s;
-        band::small_init(s);
-        band::small_add(s, b[i]);
+        small_sum s;
+        small_init(s);
+        small_add(s, b[i]);
         for (uint64_t e = e0; e < e1; ++e) {
             const uint64_t j = A.col_idx[e];
-            band::small_add_product(s, -A.val[e], hi[j]);
-            band::small_add_product(s, -A.val[e], lo[j]);
+            small_add_product(s, -A.val[e], hi[j]);
+            small_add_product(s, -A.val[e], lo[j]);
         }
         double u, d;
-        if (band::small_round_up(s, &u) && band::small_round_down(s, &d))
+        if (small_round_up(s, &u) && small_round_down(s, &d))
             return std::fmax(std::fabs(u), std::fabs(d));
     }
     double x[batch], y[batch];

@@ -313,9 +313,9 @@ void sweep(const dense_system &s, int32_t mode, const double *r, uint64_t ldr, b
         }
         if (out.status == 1) ++failed_runs;
     });
-    // R, W, the vectors, the inverse's scratch, the kernels' and the
-    // exact products' scratch: at least 15 in every configuration here.
-    EXPECT_GE(calls, 10u);
+    // R, W, the vectors and the inverse's scratch at least (short exact
+    // products need no scratch of their own).
+    EXPECT_GE(calls, 4u);
     // Most allocations are needed for the proof; failing them must show.
     EXPECT_GT(failed_runs, 0u);
 }

@@ -16,14 +16,15 @@
 // total that overflows) or more terms than the expansion holds make the sum
 // fail; the caller then takes the long accumulator, which gives the same
 // rounded value.
-#ifndef NORVA_BAND_SMALL_SUM_H
-#define NORVA_BAND_SMALL_SUM_H
+#ifndef NORVA_COMMON_SMALL_SUM_H
+#define NORVA_COMMON_SMALL_SUM_H
 
 #include <cmath>
+#include <cstdint>
 
 #include "common/steps.h"
 
-namespace norva::band {
+namespace norva {
 
 struct small_sum {
     static constexpr int cap = 48;
@@ -147,6 +148,22 @@ inline bool small_round_down(const small_sum &s, double *out) {
     return true;
 }
 
-}  // namespace norva::band
+// The total rounded in mode rnd (0 to nearest, 1 upward, 2 downward, 3
+// toward zero) into *out; false when the sum failed, and for an exactly
+// zero total, whose sign IEEE arithmetic makes depend on the terms and the
+// mode (the caller then takes the long accumulator, which keeps it).
+inline bool small_round_mode(const small_sum &s, uint32_t rnd, double *out) {
+    if (!s.ok || s.k == 0) return false;
+    const bool negative = s.c[s.k - 1] < 0.0;  // the sign of the largest component
+    switch (rnd) {
+    case 0: return small_round(s, out);
+    case 1: return small_round_up(s, out);
+    case 2: return small_round_down(s, out);
+    case 3: return negative ? small_round_up(s, out) : small_round_down(s, out);
+    default: return false;
+    }
+}
+
+}  // namespace norva
 
 #endif
