@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "band/band.h"
-#include "band/small_sum.h"
+#include "common/small_sum.h"
 #include "qxsum/qxsum.h"
 #include "support/alloc_sweep.h"
 #include "support/hard_inputs.h"
@@ -304,13 +304,13 @@ TEST(BandBound, ExactFactorOfPerfectSquares) {
 // of either sign).  Returns whether it succeeded.
 bool small_matches(const std::vector<double> &d, const std::vector<double> &x,
                    const std::vector<double> &y) {
-    norva::band::small_sum s;
-    norva::band::small_init(s);
-    for (double v : d) norva::band::small_add(s, v);
-    for (size_t t = 0; t < x.size(); ++t) norva::band::small_add_product(s, x[t], y[t]);
+    norva::small_sum s;
+    norva::small_init(s);
+    for (double v : d) norva::small_add(s, v);
+    for (size_t t = 0; t < x.size(); ++t) norva::small_add_product(s, x[t], y[t]);
     double got[2];
-    const bool ok = norva::band::small_round(s, &got[0]);
-    EXPECT_EQ(norva::band::small_round_up(s, &got[1]), ok);
+    const bool ok = norva::small_round(s, &got[0]);
+    EXPECT_EQ(norva::small_round_up(s, &got[1]), ok);
     if (!ok) return false;
     qxsum_acc acc;
     qxsum_init(&acc);
