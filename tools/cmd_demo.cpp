@@ -21,6 +21,7 @@ struct section {
 const section sections[] = {
     {"sums", "Exact sums and dot products", demo_sums},
     {"solve", "Verified solution of an ill-conditioned system", demo_solve},
+    {"batch", "50000 small systems solved in one verified call", demo_batch},
     {"spd", "Proofs of positive definiteness", demo_spd},
     {"interval", "A system with measured coefficients", demo_interval},
     {"lstsq", "A verified polynomial fit", demo_lstsq},

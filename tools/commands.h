@@ -13,6 +13,7 @@ constexpr int exit_error = 2;
 int cmd_version(int argc, char **argv);
 int cmd_sum(int argc, char **argv);
 int cmd_solve(int argc, char **argv);
+int cmd_batch(int argc, char **argv);
 int cmd_spd(int argc, char **argv);
 int cmd_lstsq(int argc, char **argv);
 int cmd_eig(int argc, char **argv);

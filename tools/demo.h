@@ -12,6 +12,7 @@ namespace tool {
 // Sections.
 void demo_sums();
 void demo_solve();
+void demo_batch();
 void demo_spd();
 void demo_interval();
 void demo_lstsq();

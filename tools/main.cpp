@@ -30,6 +30,7 @@ const command commands[] = {
     {"version", cmd_version, "print the library version"},
     {"sum", cmd_sum, "add numbers exactly and round the sum once"},
     {"solve", cmd_solve, "verified solve of a dense, interval, band or sparse system"},
+    {"batch", cmd_batch, "verified solves of many small dense systems in one call"},
     {"spd", cmd_spd, "prove positive definiteness, bound the smallest eigenvalue"},
     {"lstsq", cmd_lstsq, "verified least-squares or minimum-norm solution"},
     {"eig", cmd_eig, "enclose every eigenvalue of a symmetric matrix"},

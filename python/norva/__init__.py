@@ -9,7 +9,8 @@ is a result, not an exception.
 
 Functions
 ---------
-solve(A, b)                       dense system A x = b (modes 0, 1, 2)
+solve(A, b)                       dense system A x = b (modes 0, 1, 2), or
+                                  a stack of them as numpy.linalg.solve
 solve_interval(A_lo, A_hi, b_lo, b_hi)
                                   every solution for data within intervals
 spd(A)                            positive definiteness, lower bound of
@@ -31,8 +32,10 @@ Invalid arguments raise ValueError or TypeError naming the argument before
 the library is called.
 
 Inputs may have any real dtype and layout NumPy converts (integers must be
-exact doubles); they are copied, never modified.  The library computes
-with the interpreter lock released, on OpenMP threads.
+exact doubles); they are read, never modified, and copied where the library
+needs another layout (solve reads a float64 stack in place when it can).
+The library computes with the interpreter lock released, on OpenMP
+threads.
 
 The shared library is looked up in this order: the file named by the
 environment variable NORVA_LIBRARY (only there, when set); next to this

@@ -14,14 +14,15 @@ def _where(index):
         f"[{int(index[0])}]"
 
 
-def _to_float64(name, value):
+def _to_float64(name, value, copy=True):
     try:
         arr = np.asarray(value)
     except Exception as err:  # ragged lists and the like
         raise ValueError(f"{name}: not convertible to an array of numbers ({err})") from None
     if arr.dtype.kind not in "biuf":
         raise TypeError(f"{name}: real numbers expected, got an array of dtype {arr.dtype}")
-    out = np.array(arr, dtype=_F64, order="C", copy=True)
+    out = np.array(arr, dtype=_F64, order="C", copy=True) if copy else \
+        np.asarray(arr, dtype=_F64)
     # Integers beyond 2^53 and long doubles may not be doubles: solving the
     # rounded problem instead would prove a result about other data.
     if arr.dtype.kind in "iu" and arr.dtype.itemsize >= 8 or \
@@ -37,6 +38,13 @@ def _to_float64(name, value):
             raise ValueError(f"{name}: entry {_where(bad)} = {arr[tuple(bad)]} is not exactly "
                              "a double")
     return out
+
+
+def float64(name, value):
+    """value as a float64 array of any layout, checked like matrix() checks its
+    entries; the caller's own array when it is float64 already (read, never
+    written)."""
+    return _to_float64(name, value, copy=False)
 
 
 def check_finite(name, arr, mask=None):

@@ -6,35 +6,62 @@ import numpy as np
 
 from . import _args
 from ._call import Product, bounds, call, document, enclosure, ptr, refused
+from ._result import Enclosure
 
 
 def _inverse(r, n, name="r"):
     return None if r is None else _args.matrix(name, r, n, n, finite=False)
 
 
+# numpy.linalg.solve takes b as a stack of vectors when it has exactly one
+# dimension fewer than A (NumPy 1.x) or when it is 1-D (NumPy 2.0 on), and as
+# a stack of n x k matrices otherwise; solve follows the NumPy it runs with.
+_NUMPY2 = int(np.__version__.split(".")[0]) >= 2
+
+
+def _vectors(a_ndim, b_ndim):
+    return b_ndim == 1 if _NUMPY2 else b_ndim == a_ndim - 1
+
+
 @document
 def solve(A, b, mode=0, gemm=None, *, r=None):
-    """Enclose the solution of the dense system A x = b.
+    """Enclose the solution of the dense system A x = b, or of each system of
+    a stack.
 
     Proven (status 0): lo <= x <= hi componentwise for the exact solution x
     of the system with exactly the doubles given (each right-hand side is
     proven on its own).  A singular or too ill-conditioned A leaves the
     unproven columns at [-inf, +inf] with status 1; try mode 2.
 
+    Stacks broadcast over the leading dimensions as in numpy.linalg.solve:
+    A of shape (..., n, n), b a stack of vectors (..., n) or of n x k
+    matrices (..., n, k).  b is a stack of vectors when it has exactly one
+    dimension fewer than A with NumPy 1.x, when it is 1-D with NumPy 2 (the
+    rule of the NumPy installed applies, so the result has the shape
+    numpy.linalg.solve gives).  Each system gives exactly the bits solve
+    gives on it alone.  Stacks with one right-hand side per system (and no
+    gemm, no r) are solved in a single library call, in parallel on the
+    library's threads; float64 stacks it can step through with one stride
+    are read in place, so do not modify them from another thread meanwhile.
+    With k > 1, gemm or r, the systems are solved one after the other.
+
     Parameters
     ----------
-    A : (n, n) array_like
+    A : (n, n) or (..., n, n) array_like
         Any real dtype and layout NumPy can convert; integers must be exact
         doubles.
-    b : (n,) or (n, k) array_like
-        One right-hand side or k of them (as columns).
+    b : (n,), (n, k), (..., n) or (..., n, k) array_like
+        One right-hand side or k of them (as columns), per system.
     {modes2}
     {gemm}
-    r : (n, n) array_like, optional
+    r : (n, n) or (..., n, n) array_like, optional
         An approximate inverse of A to start from (not checked: a poor one
-        only makes the proof fail).
+        only makes the proof fail); for a stack, broadcast to the stack.
 
     {result}
+        For a stack, lo and hi have the broadcast shape, status is an
+        integer array shaped like the stack (one status per system) and ok
+        is True when every system is proven.
 
     {raises}
 
@@ -43,10 +70,19 @@ def solve(A, b, mode=0, gemm=None, *, r=None):
     >>> x = norva.solve([[4, 1], [1, 3]], [1, 2])
     >>> x.ok, x.lo[0] <= 1/11 <= x.hi[0]
     (True, True)
+    >>> A = [[[4, 1], [1, 3]], [[1, 2], [2, 4]]]  # the second is singular
+    >>> xs = norva.solve(A, [[1, 2], [1, 2]])
+    >>> xs.status, xs.ok, xs.lo.shape, xs.hi[1, 0]
+    (array([0, 1], dtype=int32), False, (2, 2), inf)
     """
-    a = _args.matrix("A", A, square=True)
+    # ndarrays go on as they are (a single system costs no conversion here).
+    a = A if isinstance(A, np.ndarray) else _args.float64("A", A)
+    bb = b if isinstance(b, np.ndarray) else _args.float64("b", b)
+    if a.ndim != 2 or bb.ndim > 2:
+        return _solve_stack(_args.float64("A", a), _args.float64("b", bb), mode, gemm, r)
+    a = _args.matrix("A", a, square=True)
     n = a.shape[0]
-    bb, vector = _args.rhs("b", b, n)
+    bb, vector = _args.rhs("b", bb, n)
     m = _args.mode(mode, 2)
     rr = _inverse(r, n)
     product = Product(gemm)
@@ -60,6 +96,90 @@ def solve(A, b, mode=0, gemm=None, *, r=None):
                       ptr(hi), k, m, product=product)
     refused("norva_solve", status)
     return enclosure(lo, hi, status, "the solution of A x = b", vector)
+
+
+def _solve_stack(a, b, mode, gemm, r):
+    if a.ndim < 2:
+        raise ValueError(f"A: a matrix or a stack of matrices (..., n, n) expected, "
+                         f"got {a.ndim}-D")
+    n = a.shape[-1]
+    if a.shape[-2] != n:
+        raise ValueError(f"A: square matrices expected, got shape {a.shape}")
+    if n == 0:
+        raise ValueError(f"A: empty matrices (shape {a.shape})")
+    _args.check_finite("A", a)
+    vector = _vectors(a.ndim, b.ndim)
+    core = (n,) if vector else (n, b.shape[-1] if b.ndim else 0)
+    if b.ndim < len(core) or b.shape[b.ndim - len(core):] != core or 0 in core:
+        rule = "1-D" if _NUMPY2 else f"{a.ndim - 1}-D, one dimension fewer than A"
+        raise ValueError(f"b: for A of shape {a.shape}, vectors of length {n} (b {rule}) or "
+                         f"matrices of shape (..., {n}, k) with k >= 1 expected, got shape "
+                         f"{b.shape}")
+    _args.check_finite("b", b)
+    try:
+        stack = np.broadcast_shapes(a.shape[:-2], b.shape[:b.ndim - len(core)])
+    except ValueError:
+        raise ValueError(f"A, b: stacks of shapes {a.shape[:-2]} and "
+                         f"{b.shape[:b.ndim - len(core)]} do not broadcast") from None
+    m = _args.mode(mode, 2)
+    rr = None if r is None else _stacked_inverse(r, stack, n)
+    product = Product(gemm)
+    count = math.prod(stack)
+    lo, hi = bounds(stack + core)
+    status = np.zeros(stack, dtype=np.int32)
+    what = f"the solutions of a stack of {count} systems A x = b"
+    if count > 0 and rr is None and gemm is None and (vector or core[1] == 1):
+        pa, step_a = _packed(a, stack, (n, n))
+        pb, step_b = _packed(b, stack, core)
+        done = call("norva_solve_batch", count, n, ptr(pa), step_a, ptr(pb), step_b, ptr(lo),
+                    ptr(hi), n, m, ptr(status))
+        refused("norva_solve_batch", done)
+    elif count > 0:
+        aa = np.broadcast_to(a, stack + (n, n))
+        bs = np.broadcast_to(b, stack + core)
+        k = 1 if vector else core[1]
+        for at in np.ndindex(*stack):
+            ai, bi = _aligned(aa[at]), _aligned(bs[at])
+            ri = None if rr is None else _aligned(rr[at])
+            if vector:
+                done = call("norva_solve", n, ptr(ai), n, ptr(bi), ptr(ri), n, ptr(lo[at]),
+                            ptr(hi[at]), m, product=product)
+            else:
+                done = call("norva_solve_many", n, k, ptr(ai), n, ptr(bi), k, ptr(ri), n,
+                            ptr(lo[at]), ptr(hi[at]), k, m, product=product)
+            refused("norva_solve", done)
+            status[at] = done
+    return Enclosure(lo, hi, status, what)
+
+
+def _aligned(arr):
+    return np.require(arr, requirements=("C", "A"))
+
+
+def _packed(arr, stack, core):
+    """arr broadcast to stack + core, as a (count, *core) array the library
+    steps through with one stride, and that stride in doubles: the caller's
+    memory when its layout allows, else a packed copy."""
+    size = math.prod(core)
+    flat = np.broadcast_to(arr, stack + core).reshape((-1,) + core)  # a view where possible
+    step = flat.strides[0]
+    if flat.flags.aligned and flat[0].flags.c_contiguous:
+        if flat.shape[0] == 1:
+            return flat, size
+        if step % 8 == 0 and step >= 8 * size:
+            return flat, step // 8
+    return np.ascontiguousarray(flat), size
+
+
+def _stacked_inverse(r, stack, n):
+    rr = _args.float64("r", r)
+    if rr.ndim < 2 or rr.shape[-2:] != (n, n):
+        raise ValueError(f"r: shape (..., {n}, {n}) expected, got {rr.shape}")
+    try:
+        return np.broadcast_to(rr, stack + (n, n))
+    except ValueError:
+        raise ValueError(f"r: a stack of shape {rr.shape[:-2]} does not broadcast to the "
+                         f"systems' {stack}") from None
 
 
 def _interval(name_lo, name_hi, lo, hi):

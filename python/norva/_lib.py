@@ -20,6 +20,8 @@ _SIGNATURES = {
     "norva_solve": (_i32, [_u64, _ptr, _u64, _ptr, _ptr, _u64, _ptr, _ptr, _i32, GEMM_FN, _ptr]),
     "norva_solve_many": (_i32, [_u64, _u64, _ptr, _u64, _ptr, _u64, _ptr, _u64, _ptr, _ptr,
                                 _u64, _i32, GEMM_FN, _ptr]),
+    "norva_solve_batch": (_i32, [_u64, _u64, _ptr, _u64, _ptr, _u64, _ptr, _ptr, _u64, _i32,
+                                 _ptr]),
     "norva_solve_interval": (_i32, [_u64, _u64, _ptr, _ptr, _u64, _ptr, _ptr, _u64, _ptr, _u64,
                                     _ptr, _ptr, _u64, _i32, GEMM_FN, _ptr]),
     "norva_spd": (_i32, [_u64, _ptr, _u64, _ptr, _u64, _f64, _ptr, _i32, GEMM_FN, _ptr]),

@@ -15,9 +15,11 @@ class Enclosure:
     ----------
     lo, hi : ndarray
         The bounds, shaped like the result (a vector, or n x k for k
-        right-hand sides).  An unproven component is [-inf, +inf].
-    status : int
-        0 when every component is proven, 1 otherwise.
+        right-hand sides; for a stack of systems, the stack's shape in
+        front).  An unproven component is [-inf, +inf].
+    status : int or ndarray of int
+        0 when every component is proven, 1 otherwise; for a stack of
+        systems, an integer array with one status per system.
     proven : ndarray of bool
         Which components are proven (not [-inf, +inf]).
     mid, rad : ndarray
@@ -28,7 +30,11 @@ class Enclosure:
     __slots__ = ("lo", "hi", "status", "what")
 
     def __init__(self, lo, hi, status, what):
-        self.lo, self.hi, self.status, self.what = lo, hi, int(status), what
+        if isinstance(status, np.ndarray):  # one status per system of a stack
+            status.flags.writeable = False
+        else:
+            status = int(status)
+        self.lo, self.hi, self.status, self.what = lo, hi, status, what
         lo.flags.writeable = False
         hi.flags.writeable = False
 
@@ -38,7 +44,9 @@ class Enclosure:
 
     @property
     def ok(self):
-        """True when every component is proven (status 0)."""
+        """True when every component (of every system) is proven (status 0)."""
+        if isinstance(self.status, np.ndarray):
+            return not self.status.any()
         return self.status == 0
 
     @property
@@ -60,9 +68,22 @@ class Enclosure:
         return (self.lo <= x) & (x <= self.hi)
 
     def __repr__(self):
-        head = (f"<norva.Enclosure of {self.what}, shape {self.lo.shape}, status "
-                f"{self.status}: {STATUS_TEXT.get(self.status, '?')}>")
-        lo = self.lo.reshape(self.lo.shape[0], -1)
+        if isinstance(self.status, np.ndarray):  # a stack: one row per system
+            st = self.status.reshape(-1)
+            head = (f"<norva.Enclosure of {self.what}, shape {self.lo.shape}, "
+                    f"{int(np.count_nonzero(st == 0))} of {st.size} systems proven (status 0)>")
+            lo = self.lo.reshape(st.size, self.lo.size // max(st.size, 1))
+
+            def label(i):
+                at = tuple(int(j) for j in np.unravel_index(i, self.status.shape))
+                return f"{at} status {st[i]}"
+        else:
+            head = (f"<norva.Enclosure of {self.what}, shape {self.lo.shape}, status "
+                    f"{self.status}: {STATUS_TEXT.get(self.status, '?')}>")
+            lo = self.lo.reshape(self.lo.shape[0], -1)
+
+            def label(i):
+                return f"{i:>5}"
         hi = self.hi.reshape(lo.shape)
         rows = [head]
         shown = range(lo.shape[0]) if lo.shape[0] <= 12 else [*range(5), None,
@@ -73,7 +94,7 @@ class Enclosure:
                 rows.append("  ...")
                 continue
             cells = "  ".join(f"[{a:.17g}, {b:.17g}]" for a, b in zip(lo[i, :4], hi[i, :4]))
-            rows.append(f"  {i:>5}  {cells}{'  ...' if lo.shape[1] > 4 else ''}")
+            rows.append(f"  {label(i)}  {cells}{'  ...' if lo.shape[1] > 4 else ''}")
         return "\n".join(rows)
 
 
