@@ -1,6 +1,8 @@
-// Floating-point environment discipline: every export and every body of a
-// parallel region saves the caller's environment, computes in the default one
-// (round to nearest, no traps) and restores the saved one on every exit.
+// Floating-point environment discipline: every export saves the caller's
+// environment, computes in the default one (round to nearest, no traps) and
+// restores the saved one on every exit; every body of a parallel region runs
+// in the default one too, saving and restoring its thread's environment
+// wherever that is not already the library's.
 #ifndef NORVA_COMMON_FENV_GUARD_H
 #define NORVA_COMMON_FENV_GUARD_H
 
