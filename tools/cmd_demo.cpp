@@ -126,6 +126,28 @@ std::string demo_fmt(const char *format, double v) {
     return buf;
 }
 
+std::vector<double> plain_solve(int n, std::vector<double> a, std::vector<double> b) {
+    for (int j = 0; j < n; ++j) {
+        int p = j;
+        for (int i = j + 1; i < n; ++i)
+            if (std::fabs(a[i * n + j]) > std::fabs(a[p * n + j])) p = i;
+        for (int c = 0; c < n; ++c) std::swap(a[j * n + c], a[p * n + c]);
+        std::swap(b[j], b[p]);
+        for (int i = j + 1; i < n; ++i) {
+            const double l = a[i * n + j] / a[j * n + j];
+            for (int c = j; c < n; ++c) a[i * n + c] -= l * a[j * n + c];
+            b[i] -= l * b[j];
+        }
+    }
+    std::vector<double> x(n);
+    for (int i = n - 1; i >= 0; --i) {
+        double s = b[i];
+        for (int c = i + 1; c < n; ++c) s -= a[i * n + c] * x[c];
+        x[i] = s / a[i * n + i];
+    }
+    return x;
+}
+
 bool plain_cholesky(int n, const std::vector<double> &a, std::vector<double> &L, double *pivot) {
     L.assign((size_t)n * n, 0.0);
     for (int k = 0; k < n; ++k) {

@@ -42,6 +42,10 @@ void demo_why(const char *text);
 // positive; *pivot receives the last pivot computed.
 bool plain_cholesky(int n, const std::vector<double> &a, std::vector<double> &L, double *pivot);
 
+// Gaussian elimination with partial pivoting in plain double arithmetic on
+// the n x n matrix a (row-major) and b: what an unverified solver returns.
+std::vector<double> plain_solve(int n, std::vector<double> a, std::vector<double> b);
+
 }  // namespace tool
 
 #endif

@@ -24,31 +24,6 @@ constexpr uint64_t count = 50000;
 constexpr uint64_t singular = 31415, nearly_singular = 27182;  // 0-based members
 constexpr int mode = 1;
 
-// Gaussian elimination with partial pivoting in plain double arithmetic, as
-// an unverified solver computes it.
-void plain_solve(const double *a_in, const double *b_in, double *x) {
-    double a[n * n], b[n];
-    for (int k = 0; k < n * n; ++k) a[k] = a_in[k];
-    for (int k = 0; k < n; ++k) b[k] = b_in[k];
-    for (int j = 0; j < n; ++j) {
-        int p = j;
-        for (int i = j + 1; i < n; ++i)
-            if (std::fabs(a[i * n + j]) > std::fabs(a[p * n + j])) p = i;
-        for (int c = 0; c < n; ++c) std::swap(a[j * n + c], a[p * n + c]);
-        std::swap(b[j], b[p]);
-        for (int i = j + 1; i < n; ++i) {
-            const double l = a[i * n + j] / a[j * n + j];
-            for (int c = j; c < n; ++c) a[i * n + c] -= l * a[j * n + c];
-            b[i] -= l * b[j];
-        }
-    }
-    for (int i = n - 1; i >= 0; --i) {
-        double s = b[i];
-        for (int c = i + 1; c < n; ++c) s -= a[i * n + c] * x[c];
-        x[i] = s / a[i * n + i];
-    }
-}
-
 std::string range(double lo, double hi) {
     return "[" + demo_fmt("%.17g", lo) + ", " + demo_fmt("%.17g", hi) + "]";
 }
@@ -152,8 +127,9 @@ void demo_batch() {
 
     demo_title(2, "The nearly singular member up close (condition number about 3e13)");
     const uint64_t m = nearly_singular;
-    double xp[n];
-    plain_solve(&a[m * n * n], &b[m * n], xp);
+    const std::vector<double> xp =
+        plain_solve(n, std::vector<double>(a.data() + m * n * n, a.data() + (m + 1) * n * n),
+                    std::vector<double>(b.data() + m * n, b.data() + (m + 1) * n));
     demo_text("exact solution", "x = (3, -1, 4, 1)");
     demo_text("plain elimination", "x_1 = " + demo_fmt("%.17g", xp[0]) + ", x_2 = " +
                                        demo_fmt("%.17g", xp[1]));
