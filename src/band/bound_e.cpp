@@ -202,36 +202,30 @@ double bound_e(const band_view *A, int32_t normal, uint64_t w, const double *L, 
     if (n == 0) return result;
     const uint64_t m = A->kl + A->ku + w + 2;
     const bool sizes_ok = !too_big(m, 2) && !too_big(w, 2);
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
+    for_shares(n, n, region_threshold, [&](share rows) {
         double top = -inf;
         bool bad = false;
         {
-            fenv_region env;
-            {
-                freer<3> scratch;
-                double *x = sizes_ok ? scratch.own(alloc<double>(m)) : nullptr;
-                double *y = sizes_ok ? scratch.own(alloc<double>(m)) : nullptr;
-                double *row = sizes_ok ? scratch.own(alloc<double>(2 * w + 1)) : nullptr;
-                if (x == nullptr || y == nullptr || row == nullptr) {
-                    bad = true;
-                } else {
-                    qxsum_acc acc;
-                    widening wide = {};
-                    const entry_ctx c{A, L, w, s, normal, x, y, &acc, &wide};
-                    const share rows = my_share(n);
-                    top = mode == 0 ? rows_max(c, row, rows.begin, rows.end, &bad, exact_entry)
-                                    : rows_max(c, row, rows.begin, rows.end, &bad, fast_entry);
-                }
-#pragma omp barrier
+            freer<3> scratch;
+            double *x = sizes_ok ? scratch.own(alloc<double>(m)) : nullptr;
+            double *y = sizes_ok ? scratch.own(alloc<double>(m)) : nullptr;
+            double *row = sizes_ok ? scratch.own(alloc<double>(2 * w + 1)) : nullptr;
+            if (x == nullptr || y == nullptr || row == nullptr) {
+                bad = true;
+            } else {
+                qxsum_acc acc;
+                widening wide = {};
+                const entry_ctx c{A, L, w, s, normal, x, y, &acc, &wide};
+                top = mode == 0 ? rows_max(c, row, rows.begin, rows.end, &bad, exact_entry)
+                                : rows_max(c, row, rows.begin, rows.end, &bad, fast_entry);
             }
         }
-#pragma omp critical
+#pragma omp critical(norva_band_bound_e)
         {
             result = std::fmax(result, top);
             failed = failed | (bad ? 1 : 0);
         }
-    }
+    });
     return failed != 0 ? std::numeric_limits<double>::quiet_NaN() : result;
 }
 

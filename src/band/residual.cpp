@@ -19,10 +19,7 @@ constexpr uint64_t batch = 64;
 void residual(const band_view *A, const double *b, double *r, const double *neg_hi,
               const double *neg_lo, uint64_t n) {
     if (n == 0) return;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share rows = my_share(n);
+    for_shares(n, n, region_threshold, [&](share rows) {
         qxsum_acc acc;
         double a2[batch], x2[batch];
         for (uint64_t i = rows.begin; i < rows.end; ++i) {
@@ -46,8 +43,7 @@ void residual(const band_view *A, const double *b, double *r, const double *neg_
             qxsum_add(&acc, b + i, 1);
             r[i] = qxsum_round(&acc, 0);
         }
-#pragma omp barrier
-    }
+    });
 }
 
 }  // namespace norva::band

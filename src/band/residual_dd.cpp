@@ -16,10 +16,7 @@ namespace norva::band {
 void residual_dd(const band_view *A, const double *b, const double *hi, const double *lo,
                  double *r, uint64_t n) {
     if (n == 0) return;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share rows = my_share(n);
+    for_shares(n, n, region_threshold, [&](share rows) {
         for (uint64_t i = rows.begin; i < rows.end; ++i) {
             const band_row row = row_of(A, i);
             double s = b[i], c = 0.0;
@@ -30,8 +27,7 @@ void residual_dd(const band_view *A, const double *b, const double *hi, const do
             }
             r[i] = s + c;
         }
-#pragma omp barrier
-    }
+    });
 }
 
 }  // namespace norva::band

@@ -45,16 +45,12 @@ int32_t bound_exact(uint64_t n, const double *a, uint64_t lda, double *R, double
         qxgemm_oz(n, n, n, R, n, a, lda, W, 1.0, n, 0, gemm == gemm_plain ? nullptr : gemm, ctx);
     // Undo the sign flip (whether or not the product succeeded), W = up(|W|).
     const uint64_t count = n * n;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(count);
+    for_shares(count, n, region_threshold, [&](share s) {
         for (uint64_t e = s.begin; e < s.end; ++e) {
             R[e] = -R[e];
             W[e] = up(std::fabs(W[e]));
         }
-#pragma omp barrier
-    }
+    });
     return status == 0 ? 1 : -1;
 }
 
@@ -85,10 +81,7 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
     // Region `classical`: W_ij = up(H + up(t + up(F up(G + m)))) with
     // t = |o| off the diagonal and up(|1 - o|) on it.
     uint32_t failed = 0;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    for_shares(n, n, region_threshold, [&](share s) {
         bool bad = false;
         for (uint64_t i = s.begin; i < s.end; ++i)
             for (uint64_t j = 0; j < n; ++j) {
@@ -98,8 +91,7 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
                 W[i * n + j] = fast_entry(c, t, m);
             }
         if (bad) verdict_set(&failed, 1u);
-#pragma omp barrier
-    }
+    });
     return failed ? -1 : 0;
 }
 

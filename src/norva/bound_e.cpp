@@ -49,13 +49,7 @@ inline double max_nan(double a, double b) { return (a < b || b != b) ? b : a; }
 // default floating-point environment.
 template <class Body>
 void over_rows(uint64_t n, Body &&body) {
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
-        body(s.begin, s.end);
-#pragma omp barrier
-    }
+    for_shares(n, n, region_threshold, [&](share s) { body(s.begin, s.end); });
 }
 
 // visit(i, j) for the rows [r0, r1) and all n columns, in square tiles, so
@@ -181,10 +175,7 @@ void fast_entries(uint64_t n, const double *A, uint64_t lda, double *P, double *
 double combine(uint64_t n, const double *M, double *P) {
     double result = 0.0;
     bool failed = false;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    for_shares(n, n, region_threshold, [&](share s) {
         double top = -std::numeric_limits<double>::infinity();
         bool bad = false;
         tiled(s.begin, s.end, n,
@@ -194,13 +185,12 @@ double combine(uint64_t n, const double *M, double *P) {
             if (!finite(r)) bad = true;
             else top = std::fmax(top, r);
         }
-#pragma omp barrier
-#pragma omp critical
+#pragma omp critical(norva_bound_e_combine)
         {
             result = std::fmax(result, top);
             failed = failed || bad;
         }
-    }
+    });
     return failed ? nan_result : result;
 }
 

@@ -31,10 +31,7 @@ int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, cons
         for (uint64_t i = 0; i < n; ++i) y[i] = y[i] * inflate + tiny;
 
         uint32_t pass = 1;
-#pragma omp parallel num_threads(team_size(n, region_threshold))
-        {
-            fenv_region env;
-            const share s = my_share(n);
+        for_shares(n, n, region_threshold, [&](share s) {
             bool ok = true;
             for (uint64_t i = s.begin; i < s.end; ++i) {
                 const double wy = qxdot(W + i * n, y, n, 1);  // W y rounded upward
@@ -47,8 +44,7 @@ int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, cons
                 if (!(total < y[i]) || std::isnan(c_lo[i]) || std::isnan(c_hi[i])) ok = false;
             }
             if (!ok) verdict_clear(&pass, 1u);
-#pragma omp barrier
-        }
+        });
 
         if (pass == 1) {
             // An end that rounds outward past the largest double bounds nothing.

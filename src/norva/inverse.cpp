@@ -121,13 +121,12 @@ struct tri_args {
 
 // Rows [c0, cm) of the columns [cm, c1): the updates from the columns
 // [c0, cm), split by columns among the threads.
-void tri_body(const tri_args &g) {
-    fenv_region env;
+void tri_body(const tri_args &g, uint64_t id, uint64_t threads) {
     const lu_state &s = *g.s;
     const uint64_t n = s.n, w = g.c1 - g.cm;
-    const share sh = my_share((w + 7) / 8);
+    const share sh = static_share((w + 7) / 8, id, threads);
     const uint64_t a = sh.begin * 8, b = min_u(sh.end * 8, w);
-    double *scratch = s.pool ? s.pool + (uint64_t)omp_get_thread_num() * s.stride : nullptr;
+    double *scratch = s.pool ? s.pool + id * s.stride : nullptr;
     if (a < b)
         tri_lower(s.level, g.cm - g.c0, b - a, s.LU + g.c0 * n + g.c0, n,
                   s.LU + g.c0 * n + g.cm + a, n, scratch, s.stride);
@@ -143,8 +142,7 @@ bool factor(const lu_state &s, uint64_t c0, uint64_t c1) {
     const tri_args g = {&s, c0, cm, c1};
     const int tt = qx::gemm_team(k / 2 + 1, w, k) < s.threads ? qx::gemm_team(k / 2 + 1, w, k)
                                                                 : s.threads;
-#pragma omp parallel num_threads(tt)
-    tri_body(g);
+    on_team(tt, [&](uint64_t id, uint64_t t) { tri_body(g, id, t); });
     // Rows below: LU_ic = LU_ic - sum over t in [c0, cm) of l_it U_tc.
     const uint64_t m = n - cm;
     const int gt = qx::gemm_team(m, w, k) < s.threads ? qx::gemm_team(m, w, k) : s.threads;
@@ -229,11 +227,9 @@ struct subst_args {
 // falls with its column, so contiguous shares of this order are balanced.
 uint64_t block_at(uint64_t q, uint64_t blocks) { return (q & 1) ? blocks - 1 - q / 2 : q / 2; }
 
-void subst_body(const subst_args &g) {
-    fenv_region env;
+void subst_body(const subst_args &g, uint64_t id, uint64_t threads) {
     const uint64_t n = g.n, blocks = (n + blk - 1) / blk;
-    const uint64_t id = (uint64_t)omp_get_thread_num();
-    const share sh = my_share(blocks);
+    const share sh = static_share(blocks, id, threads);
     double *P = g.P ? g.P + id * n * blk : nullptr;
     double *scratch = g.pool ? g.pool + id * g.stride : nullptr;
     for (uint64_t q = sh.begin; q < sh.end; ++q) {
@@ -301,8 +297,7 @@ int inverse(uint64_t n, const double *a, uint64_t lda, double *R) {
                 break;
             }
     const subst_args g = {level, n, LU, perm, R, P, pool, stride, fast};
-#pragma omp parallel num_threads(st)
-    subst_body(g);
+    on_team(st, [&](uint64_t id, uint64_t t) { subst_body(g, id, t); });
     return 0;
 }
 

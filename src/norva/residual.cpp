@@ -53,21 +53,14 @@ double exact_row(const double *m, const double *v, uint64_t n, double p, qxsum_a
 
 void residual_rows(uint64_t n, const double *M, uint64_t ldm, const double *v, const double *p,
                    double *out) {
-#pragma omp parallel num_threads(team_size(n, rows_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    for_shares(n, n, rows_threshold, [&](share s) {
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) out[i] = exact_row(M + i * ldm, v, n, p[i], &acc);
-#pragma omp barrier
-    }
+    });
 }
 
 void column_update(uint64_t n, const double *R, const double *res, double *x) {
-#pragma omp parallel num_threads(team_size(n, update_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    for_shares(n, n, update_threshold, [&](share s) {
         for (uint64_t i = s.begin; i < s.end; ++i) {
             const double *r = R + i * n;
             double sum = 0.0;
@@ -77,18 +70,14 @@ void column_update(uint64_t n, const double *R, const double *res, double *x) {
             }
             x[i] = x[i] + sum;
         }
-#pragma omp barrier
-    }
+    });
 }
 
 void column_interval_residual(uint64_t n, const double *a, uint64_t lda, const double *b,
                               const double *rad_a, const double *rb, const double *neg_x,
                               const double *absx2, double *res_lo, double *res_hi) {
     const double *abs_x = absx2, *neg_abs_x = absx2 + n;
-#pragma omp parallel num_threads(team_size(n, rows_threshold))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    for_shares(n, n, rows_threshold, [&](share s) {
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
             const double *ai = a + i * lda, *ri = rad_a + i * n;
@@ -107,21 +96,17 @@ void column_interval_residual(uint64_t n, const double *a, uint64_t lda, const d
             qxsum_add(&acc, hi_terms, 2);
             res_hi[i] = qxsum_round(&acc, rnd_up);
         }
-#pragma omp barrier
-    }
+    });
 }
 
 int column_enclose(uint64_t n, const double *R, const double *res_lo, const double *res_hi,
                    double *c_lo, double *c_hi, double *z) {
     uint32_t failed = 0;
-#pragma omp parallel num_threads(team_size(n, rows_threshold))
-    {
-        fenv_region env;
+    for_shares(n, n, rows_threshold, [&](share s) {
         double *ends = alloc<double>(n);
         if (ends == nullptr) {
             verdict_set(&failed, 1u);
         } else {
-            const share s = my_share(n);
             for (uint64_t i = s.begin; i < s.end; ++i) {
                 const double *r = R + i * n;
                 // A zero of either sign counts as non-negative, NaN as negative.
@@ -134,9 +119,8 @@ int column_enclose(uint64_t n, const double *R, const double *res_lo, const doub
                 z[i] = abs_max(lo, hi);
             }
         }
-#pragma omp barrier
         std::free(ends);
-    }
+    });
     return failed ? -1 : 0;
 }
 

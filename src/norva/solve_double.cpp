@@ -72,16 +72,16 @@ void column_ext_correct(ext_args *p) {
     double *v = p->v;
     double *xh = v + e_xhi * n, *xl = v + e_xlo * n, *res = v + e_reslo * n;
     const double *nxh = v + e_nxhi * n, *nxl = v + e_nxlo * n, *bc = v + e_b * n;
-#pragma omp parallel num_threads(team_size(n, serial_below))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    on_team(team_size(n, serial_below), [&](uint64_t id, uint64_t t) {
+        const share s = static_share(n, id, t);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
             ext_residual(&acc, p->a + i * p->lda, nxh, nxl, bc + i, n);
             res[i] = qxsum_round(&acc, 0);
         }
+        if (t > 1) {
 #pragma omp barrier
+        }
         // Row i of the new solution replaces row i of the old one: the
         // residual phase above read only the negated copies.
         for (uint64_t i = s.begin; i < s.end; ++i) {
@@ -96,8 +96,7 @@ void column_ext_correct(ext_args *p) {
             xh[i] = hi;
             xl[i] = qxsum_round(&acc, 0);
         }
-#pragma omp barrier
-    }
+    });
 }
 
 // The exact residual of x_hi + x_lo rounded outward, and the enclosure
@@ -109,17 +108,17 @@ void column_ext_enclose(ext_args *p) {
     double *res_lo = v + e_reslo * n, *res_hi = v + e_reshi * n;
     double *c_lo = v + e_clo * n, *c_hi = v + e_chi * n, *z = v + e_z * n;
     const double *nxh = v + e_nxhi * n, *nxl = v + e_nxlo * n, *bc = v + e_b * n;
-#pragma omp parallel num_threads(team_size(n, serial_below))
-    {
-        fenv_region env;
-        const share s = my_share(n);
+    on_team(team_size(n, serial_below), [&](uint64_t id, uint64_t t) {
+        const share s = static_share(n, id, t);
         qxsum_acc acc;
         for (uint64_t i = s.begin; i < s.end; ++i) {
             ext_residual(&acc, p->a + i * p->lda, nxh, nxl, bc + i, n);
             res_lo[i] = qxsum_round(&acc, 2);
             res_hi[i] = qxsum_round(&acc, 1);
         }
+        if (t > 1) {
 #pragma omp barrier
+        }
         double *sel = alloc<double>(2 * n);
         if (sel == nullptr) {
             verdict_set(&p->failed, 1);
@@ -148,9 +147,8 @@ void column_ext_enclose(ext_args *p) {
                 z[i] = std::fmax(std::fabs(lo), std::fabs(hi));
             }
         }
-#pragma omp barrier
         std::free(sel);
-    }
+    });
 }
 
 

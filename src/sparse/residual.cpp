@@ -99,23 +99,16 @@ double row_exact(const csr &A, uint64_t i, const double *b, const double *hi, co
 
 void residual_dd(const csr &A, const double *b, const double *hi, const double *lo, double *r) {
     const uint64_t n = A.n;
-#pragma omp parallel num_threads(team_size(A.row_ptr[n], region_threshold))
-    {
-        fenv_region env;
-        const share rows = my_share(n);
+    for_shares(n, A.row_ptr[n], region_threshold, [&](share rows) {
         for (uint64_t i = rows.begin; i < rows.end; ++i) r[i] = row_dd(A, i, b, hi, lo, nullptr);
-#pragma omp barrier
-    }
+    });
 }
 
 void residual_bound(const csr &A, const double *b, const double *hi, const double *lo,
                     double *mag, int32_t mode) {
     const uint64_t n = A.n;
     const double widen = up(1.0 / (1.0 - unit_roundoff));
-#pragma omp parallel num_threads(team_size(A.row_ptr[n], region_threshold))
-    {
-        fenv_region env;
-        const share rows = my_share(n);
+    for_shares(n, A.row_ptr[n], region_threshold, [&](share rows) {
         qxsum_acc acc;
         for (uint64_t i = rows.begin; i < rows.end; ++i) {
             if (mode == 0) {
@@ -130,8 +123,7 @@ void residual_bound(const csr &A, const double *b, const double *hi, const doubl
             const double m = up(up(up(std::fabs(r) + up(up(g * g) * s)) + eta) * widen);
             mag[i] = finite(m) ? m : inf;
         }
-#pragma omp barrier
-    }
+    });
 }
 
 }  // namespace norva::sparse
