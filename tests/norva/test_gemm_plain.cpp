@@ -81,6 +81,9 @@ std::vector<dims> shapes() {
     d.push_back({300, 300, 300});  // parallel, more than one depth block
     d.push_back({9, 1030, 260});   // more than one column panel and depth block
     d.push_back({97, 17, 513});    // three depth blocks, odd rows
+    // Unpacked small products: blocks of 8 and 4 columns and the rest.
+    for (uint64_t n : {4, 8, 10, 13, 16}) d.push_back({n, n, n});
+    d.push_back({3, 23, 11});
     return d;
 }
 
