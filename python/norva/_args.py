@@ -21,8 +21,12 @@ def _to_float64(name, value, copy=True):
         raise ValueError(f"{name}: not convertible to an array of numbers ({err})") from None
     if arr.dtype.kind not in "biuf":
         raise TypeError(f"{name}: real numbers expected, got an array of dtype {arr.dtype}")
-    out = np.array(arr, dtype=_F64, order="C", copy=True) if copy else \
-        np.asarray(arr, dtype=_F64)
+    if copy is None:  # C-ordered float64, the caller's own array when it is one
+        out = np.ascontiguousarray(arr, dtype=_F64)
+    elif copy:
+        out = np.array(arr, dtype=_F64, order="C", copy=True)
+    else:
+        out = np.asarray(arr, dtype=_F64)
     # Integers beyond 2^53 and long doubles may not be doubles: solving the
     # rounded problem instead would prove a result about other data.
     if arr.dtype.kind in "iu" and arr.dtype.itemsize >= 8 or \
@@ -57,9 +61,10 @@ def check_finite(name, arr, mask=None):
                          "finite")
 
 
-def matrix(name, value, rows=None, cols=None, square=False, finite=True):
-    """A 2-D C-ordered float64 copy of value with the shape asked for."""
-    arr = _to_float64(name, value)
+def matrix(name, value, rows=None, cols=None, square=False, finite=True, copy=True):
+    """A 2-D C-ordered float64 copy of value with the shape asked for (with
+    copy=None the caller's array itself when it is one, for reading only)."""
+    arr = _to_float64(name, value, copy)
     if arr.ndim != 2:
         raise ValueError(f"{name}: a matrix (2-D array) expected, got {arr.ndim}-D")
     m, n = arr.shape
@@ -74,21 +79,24 @@ def matrix(name, value, rows=None, cols=None, square=False, finite=True):
     return arr
 
 
-def rhs(name, value, n):
+def rhs(name, value, n, finite=True, copy=True):
     """Right-hand sides: a vector of length n or an n x k matrix.  Returns the
-    n x k C-ordered copy and whether the caller gave a vector."""
-    arr = _to_float64(name, value)
+    n x k C-ordered copy (copy as in matrix()) and whether the caller gave a
+    vector."""
+    arr = _to_float64(name, value, copy)
     if arr.ndim == 1:
         if arr.shape[0] != n:
             raise ValueError(f"{name}: length {n} expected, got {arr.shape[0]}")
-        check_finite(name, arr)
+        if finite:
+            check_finite(name, arr)
         return arr.reshape(n, 1), True
     if arr.ndim != 2:
         raise ValueError(f"{name}: a vector or a matrix of right-hand sides expected, "
                          f"got {arr.ndim}-D")
     if arr.shape[0] != n or arr.shape[1] == 0:
         raise ValueError(f"{name}: shape ({n}, k) with k >= 1 expected, got {arr.shape}")
-    check_finite(name, arr)
+    if finite:
+        check_finite(name, arr)
     return arr, False
 
 

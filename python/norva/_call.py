@@ -69,7 +69,10 @@ def refused(name, status):
 
 def bounds(shape):
     """Output arrays, NaN until the library writes them."""
-    return np.full(shape, np.nan), np.full(shape, np.nan)
+    lo, hi = np.empty(shape), np.empty(shape)
+    lo.fill(np.nan)
+    hi.fill(np.nan)
+    return lo, hi
 
 
 def enclosure(lo, hi, status, what, vector):

@@ -80,9 +80,12 @@ def solve(A, b, mode=0, gemm=None, *, r=None):
     bb = b if isinstance(b, np.ndarray) else _args.float64("b", b)
     if a.ndim != 2 or bb.ndim > 2:
         return _solve_stack(_args.float64("A", a), _args.float64("b", bb), mode, gemm, r)
-    a = _args.matrix("A", a, square=True)
+    # Read in place (the library never writes them); the library checks that
+    # every entry is finite, and only its refusal costs the search for the
+    # entry to name.
+    a = _args.matrix("A", a, square=True, finite=False, copy=None)
     n = a.shape[0]
-    bb, vector = _args.rhs("b", bb, n)
+    bb, vector = _args.rhs("b", bb, n, finite=False, copy=None)
     m = _args.mode(mode, 2)
     rr = _inverse(r, n)
     product = Product(gemm)
@@ -94,6 +97,9 @@ def solve(A, b, mode=0, gemm=None, *, r=None):
     else:
         status = call("norva_solve_many", n, k, ptr(a), n, ptr(bb), k, ptr(rr), n, ptr(lo),
                       ptr(hi), k, m, product=product)
+    if status == -1:
+        _args.check_finite("A", a)
+        _args.check_finite("b", bb if not vector else bb.reshape(-1))
     refused("norva_solve", status)
     return enclosure(lo, hi, status, "the solution of A x = b", vector)
 
