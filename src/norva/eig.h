@@ -20,6 +20,16 @@ namespace norva {
 // (V and d are then unspecified).
 int jacobi(uint64_t n, const double *A, uint64_t lda, double *V, double *d);
 
+// Tightens the sorted enclosures lo[i] <= lambda_i <= hi[i] (the first
+// stage's) eigenvalue by eigenvalue with the Kato-Temple bound (the
+// theorem and its conditions are in eig_refine.cpp): V (packed n x n, column
+// j for d[j], d unsorted), C and E (packed n x n) with |(A V - V D)_kj -
+// C_kj| <= E_kj.  Each enclosure becomes its intersection with what is
+// proven, never wider; an eigenvalue whose first-stage enclosure meets a
+// neighbour's keeps it.  scratch: 5n doubles; order: n entries.
+void eig_refine(uint64_t n, const double *V, const double *d, const double *C, const double *E,
+                double *lo, double *hi, double *scratch, uint64_t *order);
+
 }  // namespace norva
 
 #endif

@@ -1,5 +1,7 @@
 // The symmetric eigenvalue export: checks, approximate eigenpairs (the
-// caller's or the Jacobi method's), and the enclosures.
+// caller's or the Jacobi method's), and the enclosures: first for all
+// eigenvalues at once from norms (below), then eigenvalue by eigenvalue
+// where they are proven simple (eig_refine.cpp).
 //
 // With V^T V = I + F, ||F||_2 <= M < 1 and R = A V - V D:
 //   V^T A V - D = F D + V^T R   (symmetric),
@@ -45,11 +47,13 @@ void norms(uint64_t n, const double *P1, const double *P2, double *t, double *M,
 }
 
 // e >= sqrt(1 + M) ||R||_2 + M max|d|, or +inf.  h = up(sqrt(up(J K))) bounds
-// ||R||_2; where J K overflows although J and K are finite, the same bound
-// is formed as up(sqrt J) up(sqrt K).
+// ||R||_2; where J K overflows, or falls below 2^-968 so that its rounding
+// (subnormal, or the step up to 2^-1074) is no longer relatively small,
+// the same bound is formed as up(sqrt J) up(sqrt K), which scales with A.
 double radius(double M, double J, double K, double L) {
     const double jk = up(J * K);
-    const double h = finite(jk) ? up(std::sqrt(jk)) : up(up(std::sqrt(J)) * up(std::sqrt(K)));
+    const bool plain = finite(jk) && (jk >= 0x1p-968 || J == 0.0 || K == 0.0);
+    const double h = plain ? up(std::sqrt(jk)) : up(up(std::sqrt(J)) * up(std::sqrt(K)));
     const double g = up(std::sqrt(up(1.0 + M)));
     const double f = up(M * L);
     return up(up(g * h) + f);
@@ -71,6 +75,14 @@ void sort_ascending(uint64_t n, double *d) {
 int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, double *d, double *S1,
                 double *S2, double *P1, double *P2, double *lo, double *hi, int32_t mode,
                 norva_gemm_fn gemm, void *ctx) {
+    // The second stage's scratch; without it the first stage's enclosures
+    // stand as they are.
+    freer<4> extra;
+    double *C = extra.own(alloc<double>(n * n));
+    double *E = extra.own(alloc<double>(n * n));
+    double *d0 = extra.own(alloc<double>(6 * n));  // unsorted d, then 5n scratch
+    uint64_t *order = extra.own(alloc<uint64_t>(n));
+    const bool second = C != nullptr && E != nullptr && d0 != nullptr && order != nullptr;
     const uint64_t w = 2 * n;
     // P1 >= |[V^T | I] [V; -I]| = |V^T V - I|.
     for (uint64_t i = 0; i < n; ++i)
@@ -88,7 +100,9 @@ int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, doub
             S1[i * w + n + j] = -V[i * n + j];
             S2[(n + i) * n + j] = i == j ? d[i] : 0.0;
         }
-    if (prod_abs(n, n, w, S1, S2, P2, mode, gemm, ctx) != 0) return 1;
+    if (prod_abs_center(n, n, w, S1, S2, P2, second ? C : nullptr, second ? E : nullptr, mode,
+                        gemm, ctx) != 0)
+        return 1;
 
     double M, J, K, L = 0;
     norms(n, P1, P2, S1, &M, &J, &K);
@@ -97,6 +111,7 @@ int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, doub
     const double e = radius(M, J, K, L);
     if (!finite(e)) return 1;
 
+    if (second) std::memcpy(d0, d, n * sizeof(double));
     sort_ascending(n, d);
     const double q_hi = up(1.0 + M), q_lo = std::nextafter(1.0 - M, 0.0);
     // Written to scratch first: an end beyond the doubles (an eigenvalue
@@ -111,6 +126,7 @@ int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, doub
         out_hi[i] = up(u / (u >= 0 ? q_lo : q_hi));
         if (!finite(out_lo[i]) || !finite(out_hi[i])) return 1;
     }
+    if (second) eig_refine(n, V, d0, C, E, out_lo, out_hi, d0 + n, order);
     std::memcpy(lo, out_lo, n * sizeof(double));
     std::memcpy(hi, out_hi, n * sizeof(double));
     return 0;

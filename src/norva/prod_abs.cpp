@@ -31,6 +31,12 @@ int widen(uint64_t count, double *Q, Bound &&bound) {
 
 int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B, double *Q,
              int32_t mode, norva_gemm_fn gemm, void *ctx) {
+    return prod_abs_center(m, n, k, A, B, Q, nullptr, nullptr, mode, gemm, ctx);
+}
+
+int prod_abs_center(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B,
+                    double *Q, double *C, double *E, int32_t mode, norva_gemm_fn gemm,
+                    void *ctx) {
     if (too_big(m, k) || too_big(k, n) || too_big(m, n)) return -1;
     const uint64_t count = m * n;
 
@@ -38,6 +44,13 @@ int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *
         // The callback goes to the Ozaki product as given: null selects its
         // own slice product.
         if (qxgemm_oz(m, n, k, A, k, B, n, Q, 0.0, n, 0, gemm, ctx) != 0) return -1;
+        if (C != nullptr)
+            for (uint64_t e = 0; e < count; ++e) {
+                // Rounded to nearest: the exact entry lies between the neighbours.
+                const double q = Q[e];
+                C[e] = q;
+                E[e] = std::fmax(up(q) - q, q - down(q));
+            }
         return widen(count, Q, [](double q, uint64_t) { return up(q); });
     }
 
@@ -53,6 +66,11 @@ int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *
     product(m, n, k, absA, k, absB, n, W, n, ctx);  // W = fl(|A| |B|)
     fast_consts c;
     if (!fast_constants(k, &c)) return -1;
+    if (C != nullptr)
+        for (uint64_t e = 0; e < count; ++e) {
+            C[e] = Q[e];
+            E[e] = fast_entry(c, 0.0, W[e]);  // t = c exactly: a = |t - c| = 0
+        }
     return widen(count, Q, [&](double q, uint64_t e) { return fast_entry(c, q, W[e]); });
 }
 

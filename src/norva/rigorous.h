@@ -56,6 +56,16 @@ bool has_subnormal(const double *x, uint64_t count);
 int prod_abs(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B, double *Q,
              int32_t mode, norva_gemm_fn gemm, void *ctx);
 
+// prod_abs, and besides (when C is not null) the product itself: C the
+// exact product rounded to nearest (the exact method) or fl(A B) (the fast
+// one), and E >= |C - A B| entrywise (the distance to the farther
+// neighbour of C, or the a priori bound of the entry).  C and E are m x n,
+// packed; Q gets the same bits as from prod_abs.  A non-finite E shows as a
+// non-finite Q, so 0 means every E is finite too.
+int prod_abs_center(uint64_t m, uint64_t n, uint64_t k, const double *A, const double *B,
+                    double *Q, double *C, double *E, int32_t mode, norva_gemm_fn gemm,
+                    void *ctx);
+
 // g >= ||A - sigma I - L L^T||_2 for a symmetric A (n x n, lda) and a packed
 // n x n L (any shape: every entry takes part in L L^T), g >= 0; NaN when no
 // bound could be formed (allocation failure, a failed exact product, an
