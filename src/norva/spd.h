@@ -28,6 +28,14 @@ int cholesky(uint64_t n, const double *A, uint64_t lda, double *L, double sigma)
 // rigorous: every use is followed by a verified bound.
 double smallest(uint64_t n, const double *L, double *v, double *y);
 
+// Inverse iteration continued from the unit vector v (smallest() leaves
+// its last one there) with the Rayleigh quotient of L L^T as the estimate,
+// until two successive quotients agree to `tolerance` (relative) or
+// max_rounds have run; 0 on breakdown.  v, y, w: scratch of n doubles each.
+// Not rigorous.
+double smallest_settled(uint64_t n, const double *L, double *v, double *y, double *w,
+                        int max_rounds, double tolerance);
+
 // The automatic proof: shift search around the estimate, factorization and
 // bound_e.  L and L2 are packed n x n scratch, work holds 2n doubles.
 // *lower receives sigma - g rounded downward for the best (sigma, g) found,
