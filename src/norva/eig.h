@@ -26,7 +26,7 @@ int jacobi(uint64_t n, const double *A, uint64_t lda, double *V, double *d);
 // j for d[j], d unsorted), C and E (packed n x n) with |(A V - V D)_kj -
 // C_kj| <= E_kj.  Each enclosure becomes its intersection with what is
 // proven, never wider; an eigenvalue whose first-stage enclosure meets a
-// neighbour's keeps it.  scratch: 5n doubles; order: n entries.
+// neighbour's keeps it.  scratch: 4n doubles; order: n entries.
 void eig_refine(uint64_t n, const double *V, const double *d, const double *C, const double *E,
                 double *lo, double *hi, double *scratch, uint64_t *order);
 

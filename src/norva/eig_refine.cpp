@@ -33,14 +33,18 @@
 // - V D that the first stage formed, known as C_kj with |r_k - C_kj| <= E_kj
 // (the exact product rounded to nearest in mode 0, fl with its a priori
 // bound in mode 1):
-//   - x^T x enclosed by exact dot products rounded both ways;
-//   - x^T r in [sum x_k C_kj - sum |x_k| E_kj, sum x_k C_kj + sum |x_k| E_kj],
-//     each end one exact dot product rounded outward, and rho - d_j =
+//   - x^T x enclosed: h >= x^T x from the floating-point sum f (below), and
+//     x^T x >= f - (h - f) since |f - x^T x| <= h - f, rounded down;
+//   - x^T r in [sum x_k C_kj - s, sum x_k C_kj + s] with s >= sum |x_k| E_kj,
+//     the first sum exact and each end rounded outward, and rho - d_j =
 //     x^T r / x^T x enclosed by outward-rounded division;
 //   - eps <= sqrt(sum m_k^2 / x^T x) with m_k = up(|C_kj| + E_kj), the m_k
 //     scaled by a power of two into [1, 2) first (rounding up wherever the
 //     scaling is not exact) so that neither squares nor the result under-
 //     or overflow for any scaling of A;
+//   - h, s and sum m_k^2 (sums of nonnegative products, needed only to a few
+//     digits) in floating point, widened by (1 + 2 gamma_{n+1}) and n 2^-1074
+//     for the products that underflow;
 //   - eps^2 / g as up(eps up(eps / g)) with g the gap rounded down;
 //   - the ends d_j + (rho - d_j) -+ eps^2 / g as exact sums of three terms
 //     rounded outward, intersected with the first stage's.
@@ -84,26 +88,45 @@ struct pair_bounds {
     double eps;         // upper bound of the residual norm
 };
 
+// up(sum_k x_k y_k) for x, y >= 0 from a floating-point sum: fl(sum) is
+// within gamma_n of the exact sum relative to it, and each product that
+// underflows adds at most 2^-1075 more, so the exact sum is at most
+// (fl(sum) + n 2^-1075) / (1 - gamma_n) <= fl(sum) (1 + 2 gamma_n) + n 2^-1074.
+// +inf when no bound was formed.
+double nonneg_dot_up(const double *x, const double *y, uint64_t n) {
+    double s = 0.0;
+    for (uint64_t k = 0; k < n; ++k) s = s + x[k] * y[k];
+    const double g = gamma_n(n + 1);
+    if (!(g < 0.5) || !finite(s)) return inf;
+    return up(up(s + up(s * up(2.0 * g))) + up((double)n * 0x1p-1074));
+}
+
 // The Rayleigh quotient's offset and the residual bound of column j; false
 // when they cannot be formed (x = 0 in effect, or not finite).  x, c, e are
-// the columns of V, C and E, contiguous.
+// the columns of V, C and E, contiguous; ax is scratch of n doubles.
 bool pair_of(uint64_t n, const double *x, const double *c, const double *e, double *ax,
              pair_bounds *out) {
-    const double vv_lo = qxdot(x, x, n, rnd_down), vv_hi = qxdot(x, x, n, rnd_up);
+    // x^T x: what the sum of squares is below the bound from above, it is
+    // above the same sum less twice that excess.
+    for (uint64_t k = 0; k < n; ++k) ax[k] = std::fabs(x[k]);
+    double plain = 0.0;
+    for (uint64_t k = 0; k < n; ++k) plain = plain + x[k] * x[k];
+    const double vv_hi = nonneg_dot_up(ax, ax, n);
+    const double vv_lo = down(plain - up(up(vv_hi - plain) * 2.0));
     if (!(vv_lo > 0.0) || !finite(vv_hi)) return false;
 
-    // x^T r enclosed: sum x C -+ sum |x| E, each end exact, rounded outward.
-    for (uint64_t k = 0; k < n; ++k) ax[k] = std::fabs(x[k]);
+    // x^T r in [sum x C - sum |x| E, sum x C + sum |x| E]: the first sum
+    // exact, the second bounded from above.
+    const double spread = nonneg_dot_up(ax, e, n);
+    if (!finite(spread)) return false;
     qxsum_acc acc;
     qxsum_init(&acc);
     qxsum_add_dot(&acc, x, c, n);
-    for (uint64_t k = 0; k < n; ++k) ax[n + k] = -e[k];
-    qxsum_add_dot(&acc, ax, ax + n, n);
-    const double t_lo = qxsum_round(&acc, rnd_down);
-    qxsum_init(&acc);
-    qxsum_add_dot(&acc, x, c, n);
-    qxsum_add_dot(&acc, ax, e, n);
-    const double t_hi = qxsum_round(&acc, rnd_up);
+    qxsum_acc other = acc;
+    const double minus = -spread;
+    qxsum_add(&acc, &minus, 1);
+    qxsum_add(&other, &spread, 1);
+    const double t_lo = qxsum_round(&acc, rnd_down), t_hi = qxsum_round(&other, rnd_up);
     if (!finite(t_lo) || !finite(t_hi)) return false;
     out->q_lo = down(t_lo / (t_lo >= 0.0 ? vv_hi : vv_lo));
     out->q_hi = up(t_hi / (t_hi >= 0.0 ? vv_lo : vv_hi));
@@ -121,7 +144,7 @@ bool pair_of(uint64_t n, const double *x, const double *c, const double *e, doub
     } else {
         const int s = -std::ilogb(top);
         for (uint64_t k = 0; k < n; ++k) ax[k] = scale_up(ax[k], s);
-        const double sq = qxdot(ax, ax, n, rnd_up);
+        const double sq = nonneg_dot_up(ax, ax, n);
         const double root = up(std::sqrt(up(sq / vv_lo)));
         if (!finite(root)) return false;
         out->eps = scale_up(root, -s);

@@ -80,7 +80,7 @@ int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, doub
     freer<4> extra;
     double *C = extra.own(alloc<double>(n * n));
     double *E = extra.own(alloc<double>(n * n));
-    double *d0 = extra.own(alloc<double>(6 * n));  // unsorted d, then 5n scratch
+    double *d0 = extra.own(alloc<double>(5 * n));  // unsorted d, then 4n scratch
     uint64_t *order = extra.own(alloc<uint64_t>(n));
     const bool second = C != nullptr && E != nullptr && d0 != nullptr && order != nullptr;
     const uint64_t w = 2 * n;
