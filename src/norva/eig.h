@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "norva.h"
+
 namespace norva {
 
 // Cyclic Jacobi method on a copy W of the symmetric A (n x n, lda): V
@@ -19,6 +21,12 @@ namespace norva {
 // test fails before each of the 60 sweeps or the copy cannot be allocated
 // (V and d are then unspecified).
 int jacobi(uint64_t n, const double *A, uint64_t lda, double *V, double *d);
+
+// norva_eig_sym after its argument checks; refine = false stops after the
+// first, norm-based stage (for comparisons: the export always refines).
+int32_t eig_sym(uint64_t n, const double *a, uint64_t lda, const double *v, uint64_t ldv,
+                const double *d, double *lo, double *hi, int32_t mode, norva_gemm_fn gemm,
+                void *ctx, bool refine);
 
 // Tightens the sorted enclosures lo[i] <= lambda_i <= hi[i] (the first
 // stage's) eigenvalue by eigenvalue with the Kato-Temple bound (the

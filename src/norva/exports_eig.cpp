@@ -74,14 +74,14 @@ void sort_ascending(uint64_t n, double *d) {
 // are n x 2n and 2n x n scratch, P1, P2 n x n.
 int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, double *d, double *S1,
                 double *S2, double *P1, double *P2, double *lo, double *hi, int32_t mode,
-                norva_gemm_fn gemm, void *ctx) {
+                norva_gemm_fn gemm, void *ctx, bool refine) {
     // The second stage's scratch; without it the first stage's enclosures
     // stand as they are.
     freer<4> extra;
-    double *C = extra.own(alloc<double>(n * n));
-    double *E = extra.own(alloc<double>(n * n));
-    double *d0 = extra.own(alloc<double>(5 * n));  // unsorted d, then 4n scratch
-    uint64_t *order = extra.own(alloc<uint64_t>(n));
+    double *C = refine ? extra.own(alloc<double>(n * n)) : nullptr;
+    double *E = refine ? extra.own(alloc<double>(n * n)) : nullptr;
+    double *d0 = refine ? extra.own(alloc<double>(5 * n)) : nullptr;  // unsorted d, 4n scratch
+    uint64_t *order = refine ? extra.own(alloc<uint64_t>(n)) : nullptr;
     const bool second = C != nullptr && E != nullptr && d0 != nullptr && order != nullptr;
     const uint64_t w = 2 * n;
     // P1 >= |[V^T | I] [V; -I]| = |V^T V - I|.
@@ -133,20 +133,10 @@ int32_t enclose(uint64_t n, const double *a, uint64_t lda, const double *V, doub
 }
 
 }  // namespace
-}  // namespace norva
 
-extern "C" NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda,
-                                           const double *v, uint64_t ldv, const double *d,
-                                           double *lo, double *hi, int32_t mode,
-                                           norva_gemm_fn gemm, void *ctx) {
-    using namespace norva;
-    if (n == 0 || (uint32_t)mode > 1) return -1;
-    if ((v == nullptr) != (d == nullptr)) return -1;
-    if (!symmetric_inputs(n, a, lda, v, ldv)) return -1;
-    if (d)
-        for (uint64_t i = 0; i < n; ++i)
-            if (!finite_bits(d[i])) return -1;
-
+int32_t eig_sym(uint64_t n, const double *a, uint64_t lda, const double *v, uint64_t ldv,
+                const double *d, double *lo, double *hi, int32_t mode, norva_gemm_fn gemm,
+                void *ctx, bool refine) {
     for (uint64_t i = 0; i < n; ++i) {
         lo[i] = -inf;
         hi[i] = inf;
@@ -167,5 +157,21 @@ extern "C" NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t
     } else if (jacobi(n, a, lda, V, dd) != 0) {
         return 1;
     }
-    return enclose(n, a, lda, V, dd, S1, S2, P1, P2, lo, hi, mode, gemm, ctx);
+    return enclose(n, a, lda, V, dd, S1, S2, P1, P2, lo, hi, mode, gemm, ctx, refine);
+}
+
+}  // namespace norva
+
+extern "C" NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda,
+                                           const double *v, uint64_t ldv, const double *d,
+                                           double *lo, double *hi, int32_t mode,
+                                           norva_gemm_fn gemm, void *ctx) {
+    using namespace norva;
+    if (n == 0 || (uint32_t)mode > 1) return -1;
+    if ((v == nullptr) != (d == nullptr)) return -1;
+    if (!symmetric_inputs(n, a, lda, v, ldv)) return -1;
+    if (d)
+        for (uint64_t i = 0; i < n; ++i)
+            if (!finite_bits(d[i])) return -1;
+    return eig_sym(n, a, lda, v, ldv, d, lo, hi, mode, gemm, ctx, true);
 }
