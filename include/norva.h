@@ -114,7 +114,9 @@ NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *
  * or -inf.  l (n x n, ldl), if not NULL, is the caller's factor with
  * A - shift I ~ L L^T: it is verified as given (any n x n array; no factor
  * is computed) and a proof needs shift > 0.  With l NULL the library chooses
- * the shift and the factor itself and shift is ignored.  mode 0: exact
+ * the shift (just below an estimate of lambda_min, so that *lower is usually
+ * within a few percent of it) and the factor itself, and shift is ignored.
+ * mode 0: exact
  * residual, 1: floating-point products with a priori error bounds (gemm,
  * NULL for the built-in product).  -1 (nothing written, not even *lower): n
  * is 0, lower is NULL, mode is not 0 or 1, l is given and shift is infinite
