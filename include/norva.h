@@ -116,9 +116,8 @@ NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *
  * is computed) and a proof needs shift > 0.  With l NULL the library chooses
  * the shift (just below an estimate of lambda_min, so that *lower is usually
  * within a few percent of it) and the factor itself, and shift is ignored.
- * mode 0: exact
- * residual, 1: floating-point products with a priori error bounds (gemm,
- * NULL for the built-in product).  -1 (nothing written, not even *lower): n
+ * mode 0: exact residual, 1: floating-point products with a priori error
+ * bounds (gemm, NULL for the built-in product).  -1 (nothing written, not even *lower): n
  * is 0, lower is NULL, mode is not 0 or 1, l is given and shift is infinite
  * or NaN, an entry of a (or of l) is infinite or NaN, or a(i, j) != a(j, i). */
 NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda, const double *l,
