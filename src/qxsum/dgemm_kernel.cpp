@@ -347,10 +347,14 @@ QX_INLINE void row_core(uint64_t cnt, const double *a, const double *B, uint64_t
 // ---- one instantiation per instruction set -------------------------------
 
 #if defined(__aarch64__)
-// Advanced SIMD: 32 registers of two doubles.
-constexpr int generic_mr = 8;
-#define QX_GENERIC_TILE v2d, 8, 2
-#define QX_GENERIC_ROW v2d, 32
+// Advanced SIMD: 32 registers of two doubles.  A 6 x 4 tile (12
+// accumulators) and rows of 24 (12): with a multiplication and a
+// subtraction per step (no fused multiply-add) the 8 x 4 tile and rows of 32
+// needed a product spilled to the stack on every step
+// (scripts/check_kernel_loops.py reads the loops).
+constexpr int generic_mr = 6;
+#define QX_GENERIC_TILE v2d, 6, 2
+#define QX_GENERIC_ROW v2d, 24
 #else
 // SSE2 (x86-64 baseline) and anything else: 16 registers of two doubles.
 constexpr int generic_mr = 4;
