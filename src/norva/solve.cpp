@@ -86,7 +86,7 @@ int add_radius(uint64_t n, const double *R, const double *rad_a, double *W, int3
 // One right-hand side through the per-column path: 0 with v[v_outlo],
 // v[v_outhi] written, or 1 when the column is not proven.
 int column(uint64_t n, const double *a, uint64_t lda, const double *rad_a, const double *R,
-           const double *W, double *v) {
+           const double *W, double *v, hull_state *h) {
     double *x = v + v_x * n, *res = v + v_res * n, *negx = v + v_negx * n;
     double *c_lo = v + v_clo * n, *c_hi = v + v_chi * n, *z = v + v_z * n, *y = v + v_y * n;
     double *t1 = v + v_t1 * n, *t2 = v + v_t2 * n, *res_hi = v + v_reshi * n;
@@ -126,7 +126,10 @@ int column(uint64_t n, const double *a, uint64_t lda, const double *rad_a, const
     }
 
     if (column_enclose(n, R, res, res_hi, c_lo, c_hi, z) != 0) return 1;
-    return boxed(n, W, x, nullptr, c_lo, c_hi, z, y, t1, t2, out_lo, out_hi) == 0 ? 0 : 1;
+    return boxed(n, W, x, nullptr, c_lo, c_hi, z, y, t1, t2, out_lo, out_hi, h,
+                 rad_a != nullptr) == 0
+               ? 0
+               : 1;
 }
 
 }  // namespace
@@ -226,12 +229,13 @@ int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
     }
 
     int32_t status = 0;
+    hull_state hull;  // formed when a column first needs it
     for (uint64_t k = 0; k < nrhs; ++k) {
         double *bc = v + v_b * n, *rb = v + v_rb * n;
         for (uint64_t i = 0; i < n; ++i) bc[i] = b[i * ldb + k];
         if (radii)
             for (uint64_t i = 0; i < n; ++i) rb[i] = rad_b[i * nrhs + k];
-        if (column(n, a, lda, rad_a, R, W, v) == 0) {
+        if (column(n, a, lda, rad_a, R, W, v, &hull) == 0) {
             const double *out_lo = v + v_outlo * n, *out_hi = v + v_outhi * n;
             for (uint64_t i = 0; i < n; ++i) {
                 x_lo[i * ldx + k] = out_lo[i];

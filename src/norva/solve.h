@@ -98,7 +98,34 @@ int32_t bound_c(uint64_t n, const double *a, uint64_t lda, double *R, double *W,
 // one NaN end) is finite.
 int boxed(uint64_t n, const double *W, const double *x, const double *x_lo, const double *c_lo,
           const double *c_hi, const double *z, double *y, double *t1, double *t2, double *out_lo,
-          double *out_hi);
+          double *out_hi, struct hull_state *h = nullptr, bool interval = false);
+
+// The approximate inverse of I - W and its rigorous bounds, formed at most
+// once per solve, when a column first needs them (hull.cpp).
+struct hull_state {
+    uint64_t n = 0;
+    bool tried = false, bounds_tried = false;
+    double *Mt = nullptr;                                        // ~ (I - W)^-1
+    double *mu_lo = nullptr, *mu_hi = nullptr, *colmax = nullptr;  // see hull.cpp
+    double m = 0;                                                // >= ||(I - W)^-1||_inf
+    hull_state() = default;
+    hull_state(const hull_state &) = delete;
+    hull_state &operator=(const hull_state &) = delete;
+    ~hull_state();
+};
+
+// Mt = an approximate inverse of I - W (once); false without it.
+bool hull_inverse(uint64_t n, const double *W, hull_state *h);
+// The bounds of the hull (once); false when they cannot be formed.
+bool hull_bounds(uint64_t n, const double *W, hull_state *h);
+// Candidate y ~ (I - W)^-1 z enlarged (attempt 0, 1, 2: growing margins).
+bool hull_candidate(uint64_t n, const double *W, const double *z, double *y, hull_state *h,
+                    int attempt);
+// [e_lo, e_hi] encloses the hull of the errors of the preconditioned system
+// with right-hand sides in [c_lo, c_hi]; valid only once the contraction
+// test has passed for this W.  scratch: 2n doubles.
+bool hull_tighten(uint64_t n, const double *W, hull_state *h, const double *c_lo,
+                  const double *c_hi, double *e_lo, double *e_hi, double *scratch);
 
 }  // namespace norva
 

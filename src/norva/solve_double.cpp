@@ -216,6 +216,7 @@ int32_t solve_double(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
     double *bc = v + e_b * n;
     ext_args args{n, a, lda, R, R_lo, v, 0};
     int32_t status = 0;
+    hull_state hull;  // formed when a column first needs it
     for (uint64_t k = 0; k < nrhs; ++k) {
         for (uint64_t i = 0; i < n; ++i) {
             bc[i] = b[i * ldb + k];
@@ -239,7 +240,7 @@ int32_t solve_double(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
             column_ext_enclose(&args);
             ok = args.failed == 0 &&
                  boxed(n, W, xh, xl, v + e_clo * n, v + e_chi * n, v + e_z * n, v + e_y * n,
-                       v + e_t1 * n, v + e_t2 * n, v + e_outlo * n, v + e_outhi * n) == 0;
+                       v + e_t1 * n, v + e_t2 * n, v + e_outlo * n, v + e_outhi * n, &hull) == 0;
         }
         const double *out_lo = v + e_outlo * n, *out_hi = v + e_outhi * n;
         for (uint64_t i = 0; i < n; ++i) {
