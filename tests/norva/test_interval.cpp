@@ -1,6 +1,10 @@
-// Interval systems: the midpoint/radius conversion against MPFR, and the
+// Interval systems: the midpoint/radius conversion against MPFR, the
 // soundness of norva_solve_interval against the exact solutions of point
-// systems drawn from inside the interval data (midpoint and corners).
+// systems drawn from inside the interval data (midpoint and corners), wide
+// systems near the edge of the contraction criterion against their vertex
+// systems, and the hull of the preconditioned system against the formula
+// evaluated in exact rationals.
+#include <gmp.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
@@ -10,6 +14,7 @@
 
 #include "norva.h"
 #include "norva/interval.h"
+#include "norva/solve.h"
 #include "solve_testing.h"
 #include "support/test_scale.h"
 
@@ -129,6 +134,180 @@ TEST(SolveInterval, EnclosesPointSystemsInside) {
     }
     // Well-conditioned data with relative radii of 2^-15 and below prove.
     EXPECT_GE(proven, total / 2);
+}
+
+// Wide systems whose preconditioned comparison matrix |R| rad(A) has
+// spectral radius rho from 0.9 to 0.99 (twelve inflation sweeps cannot reach
+// the fixed point there: the candidate comes from (I - W) y = z).  The
+// midpoint D P (D powers of two, P a signed permutation) has an exact
+// inverse and rad(A) = D P (rho / n) J gives |R| rad(A) = (rho / n) J
+// exactly, J all ones; b has radii of 1/64 of its entries.  Every vertex
+// system (all of them for n <= 2, 256 random ones above) has its exact
+// solution (MPFR, far beyond the condition) inside the enclosure.  The
+// classic 2 x 2 system [[2, -2], [-1, 2]] .. [[4, 1], [2, 4]], b in [-2, 2]^2,
+// whose preconditioned hull is [-14, 14]^2, must come within [-14.01, 14.01].
+TEST(SolveInterval, WideSystemsNearTheCriterion) {
+    rng g(11);
+    struct row {
+        uint64_t n;
+        double rho;
+    };
+    const row rows[] = {{2, 0.95}, {3, 0.9}, {3, 0.99}, {4, 0.97}, {5, 0.99}, {6, 0.99}};
+    for (int32_t mode : {0, 1})
+        for (const row &r : rows) {
+            const uint64_t n = r.n;
+            interval_system iv{n, 1, {}, {}, {}, {}};
+            std::vector<uint64_t> perm(n);
+            for (uint64_t i = 0; i < n; ++i) perm[i] = i;
+            for (uint64_t i = n; i > 1; --i) std::swap(perm[i - 1], perm[(uint64_t)g.range(0, (int)i - 1)]);
+            const double c = r.rho / (double)n;
+            for (uint64_t i = 0; i < n; ++i) {
+                const double d = std::ldexp(g.range(0, 1) ? 1.0 : -1.0, (int)g.range(-3, 3));
+                for (uint64_t j = 0; j < n; ++j) {
+                    const double mid = j == perm[i] ? d : 0.0, rad = std::fabs(d) * c;
+                    iv.alo.push_back(mid - rad);
+                    iv.ahi.push_back(mid + rad);
+                }
+                const double b = g.uniform();
+                iv.blo.push_back(b - std::fabs(b) / 64);
+                iv.bhi.push_back(b + std::fabs(b) / 64);
+            }
+            SCOPED_TRACE(::testing::Message() << "n " << n << ", rho " << r.rho << ", mode " << mode);
+            const result res = run_interval(iv, mode);
+            ASSERT_EQ(res.status, 0);
+            const uint64_t corners = n <= 2 ? (1u << (n * n + n)) : 256;
+            for (uint64_t v = 0; v < corners; ++v) {
+                dense_system p = make_system(n, 1);
+                for (uint64_t q = 0; q < n * n + n; ++q) {
+                    const bool top = n <= 2 ? (v >> q) & 1 : g.range(0, 1);
+                    if (q < n * n) p.a[q] = top ? iv.ahi[q] : iv.alo[q];
+                    else p.b[q - n * n] = top ? iv.bhi[q - n * n] : iv.blo[q - n * n];
+                }
+                mp_solution ref(p, 1024);
+                if (ref.singular()) continue;
+                ASSERT_TRUE(sound(res, ref)) << "vertex " << v;
+            }
+        }
+    const interval_system bn{2, 1, {2, -2, -1, 2}, {4, 1, 2, 4}, {-2, -2}, {2, 2}};
+    for (int32_t mode : {0, 1}) {
+        const result res = run_interval(bn, mode);
+        ASSERT_EQ(res.status, 0) << "mode " << mode;
+        for (int i = 0; i < 2; ++i)
+            EXPECT_TRUE(res.lo[i] >= -14.01 && res.hi[i] <= 14.01 && res.lo[i] <= -14 && res.hi[i] >= 14)
+                << "mode " << mode << ": [" << res.lo[i] << ", " << res.hi[i] << "]";
+    }
+}
+
+// The hull of the errors of the preconditioned system, [I - W, I + W] e in
+// [c_lo, c_hi], against the Hansen-Bliek-Rohn formula evaluated exactly in
+// rationals (M = (I - W)^-1 by Gauss-Jordan): random W >= 0 with row sums
+// 0.5 to 0.99, right-hand sides of either sign and straddling zero.  The
+// library's ends must contain the exact ones and lie within 2^-30 of the
+// largest |c| from them (its bounds of M are of the order n u cond).
+TEST(SolveInterval, HullAgainstExactFormula) {
+    rng g(13);
+    for (int it = 0; it < 24; ++it) {
+        const uint64_t n = 1 + (uint64_t)it % 4;
+        const double rowsum = 0.5 + 0.49 * std::fabs(g.uniform());
+        std::vector<double> W(n * n), clo(n), chi(n);
+        for (uint64_t i = 0; i < n; ++i) {
+            double s = 0;
+            for (uint64_t j = 0; j < n; ++j) s += (W[i * n + j] = std::fabs(g.uniform()) + 0x1p-10);
+            for (uint64_t j = 0; j < n; ++j) W[i * n + j] = W[i * n + j] / s * rowsum;
+            const double m = g.uniform() * 2, r = std::fabs(g.uniform()) * (it % 3 == 0 ? 4 : 0.5);
+            clo[i] = m - r;
+            chi[i] = m + r;
+        }
+        norva::hull_state h;
+        std::vector<double> elo(n), ehi(n), scratch(2 * n);
+        ASSERT_TRUE(norva::hull_tighten(n, W.data(), &h, clo.data(), chi.data(), elo.data(),
+                                        ehi.data(), scratch.data()));
+        // Exact: [B | I] -> [I | M] with B = I - W.
+        const uint64_t w = 2 * n;
+        std::vector<__mpq_struct> q(n * w);
+        for (auto &x : q) mpq_init(&x);
+        for (uint64_t i = 0; i < n; ++i)
+            for (uint64_t j = 0; j < n; ++j) {
+                mpq_set_d(&q[i * w + j], -W[i * n + j]);
+                if (i == j) {
+                    mpq_t one;
+                    mpq_init(one);
+                    mpq_set_ui(one, 1, 1);
+                    mpq_add(&q[i * w + j], &q[i * w + j], one);
+                    mpq_set_ui(&q[i * w + n + j], 1, 1);
+                    mpq_clear(one);
+                }
+            }
+        mpq_t f, t, u, cmax;
+        mpq_inits(f, t, u, cmax, nullptr);
+        for (uint64_t k = 0; k < n; ++k) {  // an M-matrix: no pivoting needed
+            for (uint64_t r = 0; r < n; ++r) {
+                if (r == k) continue;
+                mpq_div(f, &q[r * w + k], &q[k * w + k]);
+                for (uint64_t c = 0; c < w; ++c) {
+                    mpq_mul(t, f, &q[k * w + c]);
+                    mpq_sub(&q[r * w + c], &q[r * w + c], t);
+                }
+            }
+        }
+        auto M = [&](uint64_t i, uint64_t j, mpq_ptr out) { mpq_div(out, &q[i * w + n + j], &q[i * w + i]); };
+        std::vector<__mpq_struct> bc(n), beta(n);
+        for (uint64_t i = 0; i < n; ++i) {
+            mpq_init(&bc[i]);
+            mpq_init(&beta[i]);
+            mpq_set_d(t, clo[i]);
+            mpq_set_d(u, chi[i]);
+            mpq_add(&bc[i], t, u);
+            mpq_sub(&beta[i], u, t);
+            mpq_set_ui(f, 1, 2);
+            mpq_mul(&bc[i], &bc[i], f);
+            mpq_mul(&beta[i], &beta[i], f);
+        }
+        for (uint64_t i = 0; i < n; ++i) {
+            // x*_i = sum_j M_ij (|b_c,j| + beta_j); mu = M_ii; nu = 1 / (2 mu - 1).
+            mpq_t xs, mu, nu, xh, xl, a;
+            mpq_inits(xs, mu, nu, xh, xl, a, nullptr);
+            for (uint64_t j = 0; j < n; ++j) {
+                M(i, j, t);
+                mpq_abs(a, &bc[j]);
+                mpq_add(a, a, &beta[j]);
+                mpq_mul(t, t, a);
+                mpq_add(xs, xs, t);
+            }
+            M(i, i, mu);
+            mpq_add(nu, mu, mu);
+            mpq_set_ui(t, 1, 1);
+            mpq_sub(nu, nu, t);
+            mpq_inv(nu, nu);
+            mpq_abs(a, &bc[i]);
+            mpq_sub(t, &bc[i], a);  // b_c - |b_c|
+            mpq_mul(t, t, mu);
+            mpq_add(xh, xs, t);
+            mpq_add(t, &bc[i], a);  // b_c + |b_c|
+            mpq_mul(t, t, mu);
+            mpq_sub(xl, t, xs);
+            mpq_mul(t, nu, xh);
+            if (mpq_cmp(t, xh) > 0) mpq_set(xh, t);  // upper = max(xh, nu xh)
+            mpq_mul(t, nu, xl);
+            if (mpq_cmp(t, xl) < 0) mpq_set(xl, t);  // lower = min(xl, nu xl)
+            SCOPED_TRACE(::testing::Message() << "case " << it << ", component " << i);
+            mpq_set_d(t, ehi[i]);
+            EXPECT_GE(mpq_cmp(t, xh), 0) << "upper end below the hull";
+            mpq_set_d(t, elo[i]);
+            EXPECT_LE(mpq_cmp(t, xl), 0) << "lower end above the hull";
+            double scale = 0;
+            for (uint64_t j = 0; j < n; ++j) scale = std::max({scale, std::fabs(clo[j]), std::fabs(chi[j])});
+            EXPECT_LE(ehi[i] - mpq_get_d(xh), std::ldexp(scale, -30));
+            EXPECT_LE(mpq_get_d(xl) - elo[i], std::ldexp(scale, -30));
+            mpq_clears(xs, mu, nu, xh, xl, a, nullptr);
+        }
+        for (auto &x : q) mpq_clear(&x);
+        for (uint64_t i = 0; i < n; ++i) {
+            mpq_clear(&bc[i]);
+            mpq_clear(&beta[i]);
+        }
+        mpq_clears(f, t, u, cmax, nullptr);
+    }
 }
 
 // Data that contain a singular matrix admit no bounded enclosure: never
