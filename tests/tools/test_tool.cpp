@@ -1094,12 +1094,18 @@ TEST(ToolDemo, SpdIntervalAndLstsqSectionsHoldTheirClaims) {
         bounds.push_back(std::strtod(r.out.c_str() + p + 4, &end));
         bounds.push_back(std::strtod(end + 1, nullptr));
     }
-    ASSERT_EQ(bounds.size(), 8u) << r.out;  // nominal and interval, x_1 and x_2
+    // Nominal and interval, x_1 and x_2; then the wide example's x_1, x_2,
+    // whose vertex solutions reach -4 and 4 and whose hull is [-14, 14].
+    ASSERT_EQ(bounds.size(), 12u) << r.out;
     for (int k = 0; k < 4; ++k) {
         const double x = k % 2 ? 10 : -8.5;
         EXPECT_TRUE(bounds[2 * k] <= x && x <= bounds[2 * k + 1]) << k << "\n" << r.out;
     }
     EXPECT_LT(bounds[4], bounds[0] - 1);  // the data's uncertainty shows
+    for (int k = 4; k < 6; ++k)
+        EXPECT_TRUE(bounds[2 * k] <= -14 && bounds[2 * k] >= -14.01 && bounds[2 * k + 1] >= 14 &&
+                    bounds[2 * k + 1] <= 14.01)
+            << r.out;
 
     // The fit's true coefficients are (3, -2, 0.5).
     r = run({"demo", "lstsq"});
