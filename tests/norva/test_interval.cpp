@@ -4,10 +4,11 @@
 // systems near the edge of the contraction criterion against their vertex
 // systems, and the hull of the preconditioned system against the formula
 // evaluated in exact rationals.
-#include <gmp.h>
+#include <gmpxx.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -209,7 +210,8 @@ TEST(SolveInterval, HullAgainstExactFormula) {
     for (int it = 0; it < 24; ++it) {
         const uint64_t n = 1 + (uint64_t)it % 4;
         const double rowsum = 0.5 + 0.49 * std::fabs(g.uniform());
-        std::vector<double> W(n * n), clo(n), chi(n);
+        std::vector<double> W(n * n), clo(n), chi(n), elo(n), ehi(n), scratch(2 * n);
+        double scale = 0;
         for (uint64_t i = 0; i < n; ++i) {
             double s = 0;
             for (uint64_t j = 0; j < n; ++j) s += (W[i * n + j] = std::fabs(g.uniform()) + 0x1p-10);
@@ -217,96 +219,41 @@ TEST(SolveInterval, HullAgainstExactFormula) {
             const double m = g.uniform() * 2, r = std::fabs(g.uniform()) * (it % 3 == 0 ? 4 : 0.5);
             clo[i] = m - r;
             chi[i] = m + r;
+            scale = std::max({scale, std::fabs(clo[i]), std::fabs(chi[i])});
         }
         norva::hull_state h;
-        std::vector<double> elo(n), ehi(n), scratch(2 * n);
         ASSERT_TRUE(norva::hull_tighten(n, W.data(), &h, clo.data(), chi.data(), elo.data(),
                                         ehi.data(), scratch.data()));
-        // Exact: [B | I] -> [I | M] with B = I - W.
+        // [I - W | I] -> [I | M]: an M-matrix needs no pivoting.
         const uint64_t w = 2 * n;
-        std::vector<__mpq_struct> q(n * w);
-        for (auto &x : q) mpq_init(&x);
+        std::vector<mpq_class> q(n * w);
         for (uint64_t i = 0; i < n; ++i)
             for (uint64_t j = 0; j < n; ++j) {
-                mpq_set_d(&q[i * w + j], -W[i * n + j]);
-                if (i == j) {
-                    mpq_t one;
-                    mpq_init(one);
-                    mpq_set_ui(one, 1, 1);
-                    mpq_add(&q[i * w + j], &q[i * w + j], one);
-                    mpq_set_ui(&q[i * w + n + j], 1, 1);
-                    mpq_clear(one);
-                }
+                q[i * w + j] = mpq_class(i == j) - mpq_class(W[i * n + j]);
+                q[i * w + n + j] = i == j;
             }
-        mpq_t f, t, u, cmax;
-        mpq_inits(f, t, u, cmax, nullptr);
-        for (uint64_t k = 0; k < n; ++k) {  // an M-matrix: no pivoting needed
-            for (uint64_t r = 0; r < n; ++r) {
-                if (r == k) continue;
-                mpq_div(f, &q[r * w + k], &q[k * w + k]);
-                for (uint64_t c = 0; c < w; ++c) {
-                    mpq_mul(t, f, &q[k * w + c]);
-                    mpq_sub(&q[r * w + c], &q[r * w + c], t);
+        for (uint64_t k = 0; k < n; ++k)
+            for (uint64_t r = 0; r < n; ++r)
+                if (r != k) {
+                    const mpq_class f = q[r * w + k] / q[k * w + k];
+                    for (uint64_t c = 0; c < w; ++c) q[r * w + c] -= f * q[k * w + c];
                 }
-            }
-        }
-        auto M = [&](uint64_t i, uint64_t j, mpq_ptr out) { mpq_div(out, &q[i * w + n + j], &q[i * w + i]); };
-        std::vector<__mpq_struct> bc(n), beta(n);
         for (uint64_t i = 0; i < n; ++i) {
-            mpq_init(&bc[i]);
-            mpq_init(&beta[i]);
-            mpq_set_d(t, clo[i]);
-            mpq_set_d(u, chi[i]);
-            mpq_add(&bc[i], t, u);
-            mpq_sub(&beta[i], u, t);
-            mpq_set_ui(f, 1, 2);
-            mpq_mul(&bc[i], &bc[i], f);
-            mpq_mul(&beta[i], &beta[i], f);
-        }
-        for (uint64_t i = 0; i < n; ++i) {
-            // x*_i = sum_j M_ij (|b_c,j| + beta_j); mu = M_ii; nu = 1 / (2 mu - 1).
-            mpq_t xs, mu, nu, xh, xl, a;
-            mpq_inits(xs, mu, nu, xh, xl, a, nullptr);
+            auto M = [&](uint64_t r, uint64_t c) { return mpq_class(q[r * w + n + c] / q[r * w + r]); };
+            mpq_class xs = 0;
             for (uint64_t j = 0; j < n; ++j) {
-                M(i, j, t);
-                mpq_abs(a, &bc[j]);
-                mpq_add(a, a, &beta[j]);
-                mpq_mul(t, t, a);
-                mpq_add(xs, xs, t);
+                const mpq_class bc = (mpq_class(clo[j]) + chi[j]) / 2, beta = (mpq_class(chi[j]) - clo[j]) / 2;
+                xs += M(i, j) * (abs(bc) + beta);
             }
-            M(i, i, mu);
-            mpq_add(nu, mu, mu);
-            mpq_set_ui(t, 1, 1);
-            mpq_sub(nu, nu, t);
-            mpq_inv(nu, nu);
-            mpq_abs(a, &bc[i]);
-            mpq_sub(t, &bc[i], a);  // b_c - |b_c|
-            mpq_mul(t, t, mu);
-            mpq_add(xh, xs, t);
-            mpq_add(t, &bc[i], a);  // b_c + |b_c|
-            mpq_mul(t, t, mu);
-            mpq_sub(xl, t, xs);
-            mpq_mul(t, nu, xh);
-            if (mpq_cmp(t, xh) > 0) mpq_set(xh, t);  // upper = max(xh, nu xh)
-            mpq_mul(t, nu, xl);
-            if (mpq_cmp(t, xl) < 0) mpq_set(xl, t);  // lower = min(xl, nu xl)
+            const mpq_class mu = M(i, i), nu = 1 / (2 * mu - 1), bc = (mpq_class(clo[i]) + chi[i]) / 2;
+            mpq_class xh = xs + mu * (bc - abs(bc)), xl = mu * (bc + abs(bc)) - xs;
+            xh = std::max<mpq_class>(xh, nu * xh);  // upper = max(xh, nu xh)
+            xl = std::min<mpq_class>(xl, nu * xl);  // lower = min(xl, nu xl)
             SCOPED_TRACE(::testing::Message() << "case " << it << ", component " << i);
-            mpq_set_d(t, ehi[i]);
-            EXPECT_GE(mpq_cmp(t, xh), 0) << "upper end below the hull";
-            mpq_set_d(t, elo[i]);
-            EXPECT_LE(mpq_cmp(t, xl), 0) << "lower end above the hull";
-            double scale = 0;
-            for (uint64_t j = 0; j < n; ++j) scale = std::max({scale, std::fabs(clo[j]), std::fabs(chi[j])});
-            EXPECT_LE(ehi[i] - mpq_get_d(xh), std::ldexp(scale, -30));
-            EXPECT_LE(mpq_get_d(xl) - elo[i], std::ldexp(scale, -30));
-            mpq_clears(xs, mu, nu, xh, xl, a, nullptr);
+            EXPECT_TRUE(mpq_class(ehi[i]) >= xh && mpq_class(elo[i]) <= xl);
+            EXPECT_LE(ehi[i] - xh.get_d(), std::ldexp(scale, -30));
+            EXPECT_LE(xl.get_d() - elo[i], std::ldexp(scale, -30));
         }
-        for (auto &x : q) mpq_clear(&x);
-        for (uint64_t i = 0; i < n; ++i) {
-            mpq_clear(&bc[i]);
-            mpq_clear(&beta[i]);
-        }
-        mpq_clears(f, t, u, cmax, nullptr);
     }
 }
 
