@@ -106,10 +106,11 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
 void oz_finish_with(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                     const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
                     uint32_t rnd, int v, int W, const int64_t *level, const int *rowlo,
-                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words) {
+                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words,
+                    uint64_t level_stride) {
     const int nw = oz_finish_words(v, W);
     uint64_t *big = beta == 0.0 ? words : nullptr;
-    const uint64_t mn = m * n;
+    const uint64_t mn = level_stride != 0 ? level_stride : m * n;
     qxsum_acc acc;
     for (uint64_t i = 0; i < m; ++i) {
         const double *a = A + i * lda;

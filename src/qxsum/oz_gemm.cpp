@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/fenv_guard.h"
+#include "common/partition.h"
 #include "common/scratch.h"
 #include "common/small_sum.h"
 #include "qxsum/dgemm_kernel.h"
@@ -87,6 +88,9 @@ namespace {
 // guard of the library (it computes in floating point).
 constexpr uint64_t short_inner = 16;
 
+// Slicing, level sums and finish run on a team from this many elements.
+constexpr uint64_t parallel_elements = 1ULL << 16;
+
 void short_product(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                    const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
                    uint32_t rnd) {
@@ -156,12 +160,26 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     int *markB = scope.own(norva::alloc_zero<int>((uint64_t)sB));
     if (!sa || !sb || !scratch || !level || !markA || !markB) return fallback();
 
-    for (uint64_t i = 0; i < m; ++i)
-        for (uint64_t l = 0; l < k; ++l)
-            digits(bits(A[i * lda + l]), rowlo[i], v, sA, sa + i * k + l, mk, markA);
-    for (uint64_t l = 0; l < k; ++l)
-        for (uint64_t j = 0; j < n; ++j)
-            digits(bits(B[l * ldb + j]), collo[j], v, sB, sb + l * n + j, kn, markB);
+    // The slicing, the level sums and the finish are shared out over rows
+    // (each row of slices, level entry and result computed by one thread as
+    // on one: the bits do not depend on the team); the slice marks of the
+    // threads are ORed.
+    norva::for_shares(m, m * k, parallel_elements, [&](norva::share r) {
+        int mark[64] = {};
+        for (uint64_t i = r.begin; i < r.end; ++i)
+            for (uint64_t l = 0; l < k; ++l)
+                digits(bits(A[i * lda + l]), rowlo[i], v, sA, sa + i * k + l, mk, mark);
+        for (int s = 0; s < sA; ++s)
+            if (mark[s]) __atomic_store_n(&markA[s], 1, __ATOMIC_RELAXED);
+    });
+    norva::for_shares(k, k * n, parallel_elements, [&](norva::share r) {
+        int mark[64] = {};
+        for (uint64_t l = r.begin; l < r.end; ++l)
+            for (uint64_t j = 0; j < n; ++j)
+                digits(bits(B[l * ldb + j]), collo[j], v, sB, sb + l * n + j, kn, mark);
+        for (int t = 0; t < sB; ++t)
+            if (mark[t]) __atomic_store_n(&markB[t], 1, __ATOMIC_RELAXED);
+    });
 
     for (int s = 0; s < sA; ++s) {
         if (!markA[s]) continue;
@@ -169,11 +187,21 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
             if (!markB[t]) continue;
             gemm(m, n, k, sa + (uint64_t)s * mk, k, sb + (uint64_t)t * kn, n, scratch, n, ctx);
             int64_t *lv = level + (uint64_t)(s + t) * mn;
-            for (uint64_t q = 0; q < mn; ++q) lv[q] += (int64_t)scratch[q];
+            norva::for_shares(mn, mn, parallel_elements, [&](norva::share r) {
+                for (uint64_t q = r.begin; q < r.end; ++q) lv[q] += (int64_t)scratch[q];
+            });
         }
     }
 
-    oz_finish(m, n, k, A, lda, B, ldb, C, beta, ldc, rnd, v, W, level, rowlo, collo, sc.rowflag,
-              sc.colflag);
+    const int nw = oz_finish_words(v, W);
+    norva::for_shares(m, mn, parallel_elements, [&](norva::share r) {
+        if (r.end == r.begin) return;
+        norva::freer<1> own;
+        uint64_t *words = beta == 0.0 ? own.own(norva::alloc<uint64_t>((uint64_t)nw)) : nullptr;
+        const uint64_t i0 = r.begin;
+        oz_finish_with(r.end - i0, n, k, A + i0 * lda, lda, B, ldb, C + i0 * ldc, beta, ldc, rnd,
+                       v, W, level + i0 * n, rowlo + i0, collo, sc.rowflag + i0, sc.colflag,
+                       words, mn);
+    });
     return 0;
 }

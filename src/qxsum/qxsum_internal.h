@@ -192,10 +192,13 @@ void oz_finish(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda
 // levels offset to it (levels of that block only, row length its n).  No
 // allocation, no parallel region, no use of the floating-point environment.
 int oz_finish_words(int v, int W);
+// level_stride: the distance between two levels of an entry (0: m n, the
+// levels of this block alone).
 void oz_finish_with(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
                     const double *B, uint64_t ldb, double *C, double beta, uint64_t ldc,
                     uint32_t rnd, int v, int W, const int64_t *level, const int *rowlo,
-                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words);
+                    const int *collo, const int *rowflag, const int *colflag, uint64_t *words,
+                    uint64_t level_stride = 0);
 
 // m 2^e for an integer m < 2^53 and e >= -1074 whose value is representable
 // (the callers have rounded it), built from its bits: no rounding, no
