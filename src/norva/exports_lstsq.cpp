@@ -89,8 +89,17 @@ extern "C" NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, 
     for (uint64_t i = 0; i < m; ++i)
         std::memcpy(rhs + (first_b + i) * nrhs, b + i * ldb, nrhs * sizeof(double));
 
-    const int32_t status =
-        solve(N, nrhs, K, N, rhs, nrhs, nullptr, nullptr, r, ldr, lo, hi, nrhs, mode, gemm, ctx);
+    // The structured inverse first (no approximate inverse of the caller's,
+    // modes 0 and 1); the dense inverse of K when it fails or leaves a column
+    // unproven, which then decides every column.
+    int32_t status = -1;
+    if (r == nullptr && mode != 2) {
+        fenv_guard env;
+        status = lstsq_structured(m, n, nrhs, a, lda, alpha, K, rhs, lo, hi, mode, gemm, ctx);
+    }
+    if (status != 0)
+        status = solve(N, nrhs, K, N, rhs, nrhs, nullptr, nullptr, r, ldr, lo, hi, nrhs, mode, gemm,
+                       ctx);
 
     const uint64_t first_x = tall ? m : 0;
     for (uint64_t j = 0; j < n; ++j) {

@@ -183,11 +183,10 @@ int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
         fail_all(n, nrhs, x_lo, x_hi, ldx);
         return 1;
     }
-    freer<3> mem;
+    freer<2> mem;
     double *R = mem.own(alloc<double>(n * n));
     double *W = mem.own(alloc<double>(n * n));
-    double *v = mem.own(alloc<double>(v_count * n));
-    if (R == nullptr || W == nullptr || v == nullptr) {
+    if (R == nullptr || W == nullptr) {
         fail_all(n, nrhs, x_lo, x_hi, ldx);
         return 1;
     }
@@ -217,15 +216,30 @@ int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
         }
     }
 
-    if (!radii && mode == 1 && c == 0)
-        return solve_blocked(n, nrhs, a, lda, b, ldb, x_lo, x_hi, ldx, R, W, gemm, ctx);
-
     if (radii) {
         // With the exact bound of W the radius product is exact too.
         if (add_radius(n, R, rad_a, W, c == 1 ? 0 : mode, gemm, ctx) != 0) {
             fail_all(n, nrhs, x_lo, x_hi, ldx);
             return 1;
         }
+    }
+    return solve_with(n, nrhs, a, lda, b, ldb, rad_a, rad_b, R, W, c, x_lo, x_hi, ldx, mode, gemm,
+                      ctx);
+}
+
+int32_t solve_with(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,
+                   uint64_t ldb, const double *rad_a, const double *rad_b, const double *R,
+                   const double *W, int32_t c, double *x_lo, double *x_hi, uint64_t ldx,
+                   int32_t mode, norva_gemm_fn gemm, void *ctx) {
+    if (gemm == nullptr) gemm = gemm_plain;
+    const bool radii = rad_a != nullptr;
+    if (!radii && mode == 1 && c == 0)
+        return solve_blocked(n, nrhs, a, lda, b, ldb, x_lo, x_hi, ldx, R, W, gemm, ctx);
+    freer<1> mem;
+    double *v = too_big(n, v_count) ? nullptr : mem.own(alloc<double>(v_count * n));
+    if (v == nullptr) {
+        fail_all(n, nrhs, x_lo, x_hi, ldx);
+        return 1;
     }
 
     int32_t status = 0;

@@ -30,6 +30,14 @@ int32_t solve_in_env(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, c
                      uint64_t ldr, double *x_lo, double *x_hi, uint64_t ldx, int32_t mode,
                      norva_gemm_fn gemm, void *ctx);
 
+// The driver after its bound: R ~ A^-1 and W >= |I - R A| (with the
+// radius term |R| rad_a already added for an interval system), c = 1 when W
+// came from exact products, 0 from floating-point ones.  Modes 0 and 1.
+int32_t solve_with(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,
+                   uint64_t ldb, const double *rad_a, const double *rad_b, const double *R,
+                   const double *W, int32_t c, double *x_lo, double *x_hi, uint64_t ldx,
+                   int32_t mode, norva_gemm_fn gemm, void *ctx);
+
 // Mode 1 without radii when bound_c gave the floating-point bound: all
 // right-hand sides at once through matrix products.  gemm is never null here.
 int32_t solve_blocked(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda, const double *b,
