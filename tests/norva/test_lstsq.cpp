@@ -136,6 +136,44 @@ TEST(Lstsq, EnclosesTheExactSolution) {
     EXPECT_GE(proven, total * 3 / 4);
 }
 
+// Nearly dependent columns (two differ by 2^-30 of noise): the structured
+// inverse squares the condition through (A^T A)^-1 and cannot be verified,
+// so the dense inverse of the augmented matrix decides, and proves.
+TEST(Lstsq, IllConditionedFallsBackToTheDenseInverse) {
+    rng g(9);
+    for (bool tall : {true, false}) {
+        ls_problem p = make_problem(tall ? 30 : 6, tall ? 6 : 30, 1, shape::uniform, g);
+        for (uint64_t i = 0; i < (tall ? p.m : p.n); ++i) {
+            double &x = tall ? p.a[i * p.n + 5] : p.a[5 * p.n + i];
+            const double y = tall ? p.a[i * p.n + 4] : p.a[4 * p.n + i];
+            x = y + std::ldexp(g.uniform(), -30);
+        }
+        ls_reference ref(p);
+        ASSERT_FALSE(ref.singular());
+        for (int32_t mode : {0, 1}) {
+            SCOPED_TRACE(::testing::Message() << (tall ? "tall" : "wide") << ", mode " << mode);
+            // The structured path alone, on the system norva_lstsq builds.
+            const uint64_t N = p.m + p.n;
+            std::vector<double> K(N * N, 0.0), rhs(N, 0.0), lo(N), hi(N);
+            const double alpha = norva::lstsq_alpha(p.m, p.n, p.a.data(), p.n, nullptr, nullptr);
+            for (uint64_t i = 0; i < (tall ? p.m : p.n); ++i) K[i * N + i] = alpha;
+            for (uint64_t i = 0; i < p.m; ++i)
+                for (uint64_t j = 0; j < p.n; ++j) {
+                    const uint64_t r = tall ? i : j, c = tall ? p.m + j : p.n + i;
+                    K[r * N + c] = K[c * N + r] = p.a[i * p.n + j];
+                }
+            for (uint64_t i = 0; i < p.m; ++i) rhs[(tall ? 0 : p.n) + i] = p.b[i];
+            EXPECT_NE(norva::lstsq_structured(p.m, p.n, 1, p.a.data(), p.n, alpha, K.data(),
+                                              rhs.data(), lo.data(), hi.data(), mode, nullptr,
+                                              nullptr),
+                      0);
+            const result res = run_lstsq(p, 0.0, mode, nullptr);
+            EXPECT_EQ(res.status, 0);
+            EXPECT_TRUE(sound(res, ref));
+        }
+    }
+}
+
 // Dependent columns (or rows): the augmented matrix is singular and nothing
 // may be proven.
 TEST(Lstsq, RankDeficientIsNotProven) {
