@@ -2,6 +2,7 @@
 // with callbacks that sum in other orders, the fall-backs, and allocation
 // failures.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstring>
@@ -103,6 +104,28 @@ TEST(OzakiProduct, MatchesQxgemmOnRandomProblems) {
         const problem p = random_case(g, it);
         expect_same(p, (unsigned)(it % 4), callbacks[it % 3], "random");
         if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+// Products large enough for a team (300 x 250 outputs: the slicing, the level
+// sums and the finish shared out over rows) on 1 to 3 threads, against
+// qxgemm: full significands with beta = 0 (the direct rounding of the
+// levels), +-2^20 ranges with beta != 0, small integers (cancellations).
+TEST(OzakiProduct, SameBitsOnEveryThreadCount) {
+    gen g(86);
+    const int kinds[] = {0, 2, 3};
+    const double betas[] = {0.0, -2.5, 0.0};
+    const int saved = omp_get_max_threads();
+    for (int c = 0; c < 3; ++c) {
+        problem p = make_problem(g, kinds[c], 300, 250, 20);
+        p.beta = betas[c];
+        for (int threads = 1; threads <= 3; ++threads) {
+            omp_set_num_threads(threads);
+            expect_same(p, (unsigned)(threads + c) % 4, c == 1 ? reverse_gemm : nullptr,
+                        "threads");
+            omp_set_num_threads(saved);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
     }
 }
 
