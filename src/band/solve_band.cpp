@@ -20,6 +20,7 @@
 #include "common/scratch.h"
 #include "common/start_vector.h"
 #include "common/steps.h"
+#include "common/tight_shift.h"
 #include "norva.h"
 #include "qxsum/qxsum.h"
 
@@ -79,35 +80,6 @@ double estimate(uint64_t n, uint64_t w, const double *L, double sigma, double *v
     return sigma + 1.0 / nu;
 }
 
-// The estimate settled further from the unit vector v that estimate() left:
-// Rayleigh quotients of M - sigma I at the next inverse iterates, until two
-// agree to `tolerance` or `rounds` have run; 0 when unavailable (no
-// scratch, a breakdown).  Not rigorous: only a shift is chosen from it.
-double settled_estimate(uint64_t n, uint64_t w, const double *L, double sigma, double *v,
-                        int rounds, double tolerance) {
-    freer<1> mem;
-    double *y = mem.own(alloc<double>(n));
-    if (y == nullptr) return 0;
-    double last = 0;
-    for (int round = 0; round < rounds; ++round) {
-        std::memcpy(y, v, n * sizeof(double));
-        lsolve(n, w, L, v);
-        ltsolve(n, w, L, v);  // v = (M - sigma I)^-1 y
-        double vy = 0, vv = 0;
-        for (uint64_t k = 0; k < n; ++k) {
-            vy = vy + v[k] * y[k];
-            vv = vv + v[k] * v[k];
-        }
-        const double nu = std::sqrt(vv);
-        if (!(nu > 0) || nu > dbl_max || !(vy > 0)) return 0;
-        for (uint64_t k = 0; k < n; ++k) v[k] = v[k] / nu;
-        const double rho = vy / vv;
-        if (round > 0 && std::fabs(rho - last) <= rho * tolerance) return sigma + rho;
-        last = rho;
-    }
-    return last > 0 ? sigma + last : 0;
-}
-
 // s - e rounded downward; -inf for a NaN e.
 double lower_of(double s, double e) {
     if (std::isnan(e)) return -inf;
@@ -126,23 +98,23 @@ double lower_bound(const band_view &A, int32_t normal, uint64_t w, const double 
                    const double *Ls, double *Lt, double sigma, double mu, double settled,
                    int32_t mode, double *shift, double *err) {
     const uint64_t n = A.n;
-    // First a shift just below the settled estimate (2^-10 of it in mode 0,
-    // 2^-6 in mode 1, at least sigma, four times farther while the
-    // factorization fails); kept when it proves more than half the first
-    // estimate, which the shifts below cannot exceed.
-    double margin = std::fmax(settled * (mode == 0 ? 0x1p-10 : 0x1p-6), sigma);
-    for (int k = 0; k < 5 && settled > 0; ++k, margin *= 4.0) {
-        const double t = settled - margin;
-        if (!(t > mu * 0.5) || !(t <= dbl_max)) break;
-        if (chol(n, w, M, Lt, t) != 0) continue;
-        const double e = bound_e(&A, normal, w, Lt, mode, t);
-        const double l = lower_of(t, e);
-        if (l > mu * 0.5) {
-            *shift = t;
-            *err = e;
-            return l;
-        }
-        break;
+    // First a shift just below the settled estimate (common/tight_shift.h),
+    // kept when it proves more than half the first estimate, which the
+    // shifts below cannot exceed.
+    double t_shift = 0, t_err = 0;
+    const double tight = tight_bound(
+        settled, std::fmax(settled * tight_search_of(mode).margin, sigma), mu * 0.5,
+        [&](double t, double *bound) {
+            if (chol(n, w, M, Lt, t) != 0) return 0;
+            t_shift = t;
+            t_err = bound_e(&A, normal, w, Lt, mode, t);
+            *bound = lower_of(t, t_err);
+            return 1;
+        });
+    if (tight > mu * 0.5) {
+        *shift = t_shift;
+        *err = t_err;
+        return tight;
     }
     double tau = mu * 0.5;
     for (int tries = 0; sigma < tau && tries < 3; ++tries) {
@@ -185,8 +157,16 @@ bool factor_sigma(const band_view &A, int32_t normal, uint64_t w, double *M, dou
     *sigma = up(dmax * t);
     if (chol(n, w, M, Ls, *sigma) != 0) return false;
     *mu = estimate(n, w, Ls, *sigma, v);
-    *settled = mode == 0 ? settled_estimate(n, w, Ls, *sigma, v, 30, 0x1p-20)
-                         : settled_estimate(n, w, Ls, *sigma, v, 4, 0x1p-8);
+    freer<1> mem;
+    double *y = mem.own(alloc<double>(n));
+    const tight_search how = tight_search_of(mode);
+    *settled = y == nullptr ? 0
+                            : settled_estimate(n, *sigma, v, y, how.rounds, how.tolerance,
+                                               [&](double *x) {
+                                                   lsolve(n, w, Ls, x);
+                                                   ltsolve(n, w, Ls, x);
+                                                   return true;
+                                               });
     return true;
 }
 

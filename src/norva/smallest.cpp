@@ -4,6 +4,7 @@
 
 #include "common/finite.h"
 #include "common/start_vector.h"
+#include "common/tight_shift.h"
 #include "norva/spd.h"
 
 namespace norva {
@@ -66,25 +67,11 @@ void backward(uint64_t n, const double *L, double *v, double *y) {
 double smallest_settled(uint64_t n, const double *L, double *v, double *y, double *w,
                         int max_rounds, double tolerance) {
     if (n == 0) return 0.0;
-    double last = 0.0;
-    for (int r = 0; r < max_rounds; ++r) {
-        for (uint64_t i = 0; i < n; ++i) w[i] = v[i];
-        forward(n, L, v, y);
-        backward(n, L, v, y);  // v = (L L^T)^-1 w, y consumed
-        // The Rayleigh quotient of L L^T at v: v^T (L L^T v) / v^T v = v^T w / v^T v.
-        double vw = 0.0, vv = 0.0;
-        for (uint64_t i = 0; i < n; ++i) {
-            vw = vw + v[i] * w[i];
-            vv = vv + v[i] * v[i];
-        }
-        const double e = std::sqrt(vv);
-        if (!(e > 0.0) || e > dbl_max || !(vw > 0.0)) return 0.0;
-        divide(n, v, e);
-        const double rho = vw / vv;
-        if (r > 0 && std::fabs(rho - last) <= rho * tolerance) return rho;
-        last = rho;
-    }
-    return last;
+    return settled_estimate(n, 0.0, v, w, max_rounds, tolerance, [&](double *x) {
+        forward(n, L, x, y);
+        backward(n, L, x, y);  // x = (L L^T)^-1 x, y consumed
+        return true;
+    });
 }
 
 double smallest(uint64_t n, const double *L, double *v, double *y) {

@@ -12,6 +12,7 @@
 #include "common/finite.h"
 #include "common/scratch.h"
 #include "common/steps.h"
+#include "common/tight_shift.h"
 #include "norva/rigorous.h"
 #include "norva/spd.h"
 #include "qxsum/qxsum.h"
@@ -20,18 +21,11 @@ namespace norva {
 
 namespace {
 
-// How hard the tight shift is sought.  Mode 0 spends more inverse
-// iteration on the estimate (its exact residual bound costs far more than
-// the rounds) and a margin of 2^-10; mode 1, whose whole proof costs a few
-// factorizations, settles less and keeps a margin of 2^-6.
-struct search {
-    int settle_rounds;  // inverse iteration after the first twelve
-    double tolerance;   // settled when two quotients agree to this
-    double margin;      // first shift: estimate (1 - margin)
-    int bisections;     // between the first success and the failure above it
-};
-constexpr search searches[2] = {{30, 0x1p-20, 0x1p-10, 1}, {4, 0x1p-8, 0x1p-6, 0}};
-constexpr int steps_down = 5;  // margins m, 4 m, 16 m, 64 m, 256 m
+// Shifts tried below the estimate: margins m, 4 m, 16 m, 64 m, 256 m, then
+// bisections between the first that factors and the failure above it (one
+// in mode 0, none in mode 1).  The settling and the margin m:
+// common/tight_shift.h.
+constexpr int steps_down = 5;
 
 // The largest shift found at which A - sigma I factors: estimate - m,
 // estimate - 4 m, ... (above floor), then a few bisections between the first
@@ -86,15 +80,15 @@ void spd_auto(uint64_t n, const double *A, uint64_t lda, int32_t mode, norva_gem
     {
         freer<1> mem;
         double *w = mem.own(alloc<double>(n));
-        const search &how = searches[mode == 0 ? 0 : 1];
+        const tight_search how = tight_search_of(mode);
         const double rho =
-            w ? smallest_settled(n, L, work, work + n, w, how.settle_rounds, how.tolerance) : 0.0;
+            w ? smallest_settled(n, L, work, work + n, w, how.rounds, how.tolerance) : 0.0;
         const double estimate = rho + sigma0;
         if (rho > 0.0) {
             const double margin =
                 std::fmax(estimate * how.margin, d * ((double)n * 4.0 * unit_roundoff));
             const double sigma =
-                tight_shift(n, A, lda, L2, estimate, s * 0.5, margin, how.bisections);
+                tight_shift(n, A, lda, L2, estimate, s * 0.5, margin, mode == 0 ? 1 : 0);
             if (sigma > 0.0) {
                 const double g = bound_e(n, A, lda, L2, mode, gemm, ctx, sigma);
                 if (sigma > g) tight = shifted_bound(sigma, g);

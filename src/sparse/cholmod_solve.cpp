@@ -26,6 +26,7 @@
 #include "common/scratch.h"
 #include "common/start_vector.h"
 #include "common/steps.h"
+#include "common/tight_shift.h"
 #include "qxsum/qxsum.h"
 #include "sparse/cholmod_factor.h"
 #include "sparse/csr.h"
@@ -153,31 +154,6 @@ bool refine(const csr &A, analysis *an, const double *b, const work &wk, int32_t
     return true;
 }
 
-// The estimate settled further from the unit vector v that estimate() left:
-// Rayleigh quotients of M - sigma I at the next inverse iterates (y:
-// scratch), until two agree to `tolerance` or `rounds` have run; 0 when
-// unavailable.  Not rigorous: only a shift is chosen from it.
-double settled_estimate(analysis *an, uint64_t n, double sigma, double *v, double *y,
-                        int rounds, double tolerance) {
-    double last = 0;
-    for (int round = 0; round < rounds; ++round) {
-        std::memcpy(y, v, n * sizeof(double));
-        if (!solve(an, v)) return 0;  // v = (M - sigma I)^-1 y
-        double vy = 0, vv = 0;
-        for (uint64_t k = 0; k < n; ++k) {
-            vy = vy + v[k] * y[k];
-            vv = vv + v[k] * v[k];
-        }
-        const double nu = std::sqrt(vv);
-        if (!(nu > 0) || nu > dbl_max || !(vy > 0)) return 0;
-        for (uint64_t k = 0; k < n; ++k) v[k] = v[k] / nu;
-        const double rho = vy / vv;
-        if (round > 0 && std::fabs(rho - last) <= rho * tolerance) return sigma + rho;
-        last = rho;
-    }
-    return last > 0 ? sigma + last : 0;
-}
-
 // The proof of lambda <= lambda_min(M).  With b given, the solution is
 // refined with the sigma factor on the way.  Returns the best bound (-inf
 // when none was formed); *memory is set when memory ran out.
@@ -198,41 +174,38 @@ double prove(const csr &A, analysis *an, int32_t mode, const double *b, const wo
         return -inf;
     }
     const double mu = estimate(an, n, sigma, wk.r);
+    const tight_search how = tight_search_of(mode);
     const double settled =
         std::isnan(mu) ? 0
-                       : settled_estimate(an, n, sigma, wk.r, wk.y, mode == 0 ? 30 : 4,
-                                          mode == 0 ? 0x1p-20 : 0x1p-8);
+                       : settled_estimate(n, sigma, wk.r, wk.y, how.rounds, how.tolerance,
+                                          [&](double *x) { return solve(an, x); });
     if (std::isnan(mu) || (b && !refine(A, an, b, wk, &info->refinements))) {
         *memory = true;
         return -inf;
     }
-    // First a shift just below the settled estimate (2^-10 of it in mode 0,
-    // 2^-6 in mode 1, at least sigma, four times farther while the
-    // factorization fails), kept when it proves more than mu / 2, which the
-    // shifts below cannot exceed.
+    // First a shift just below the settled estimate (common/tight_shift.h),
+    // kept when it proves more than mu / 2, which the shifts below cannot
+    // exceed.
     bool sigma_current = true;
-    double margin = std::fmax(settled * (mode == 0 ? 0x1p-10 : 0x1p-6), sigma);
-    for (int k = 0; k < 5 && settled > 0; ++k, margin *= 4.0) {
-        const double t = settled - margin;
-        if (!(t > mu * 0.5) || !(t <= dbl_max)) break;
-        sigma_current = false;
-        f = factor(an, t);
-        ++info->factorizations;
-        if (f == factored::no_memory) break;
-        if (f != factored::ok) continue;
-        const double e = factor_error(an, m, t, info);
-        const double l = lower_of(t, e);
-        if (l > mu * 0.5) {
-            info->shift = t;
-            info->error = e;
-            info->lambda = l;
-            return l;
-        }
-        break;
+    double t_shift = 0, t_err = 0;
+    const double tight = tight_bound(
+        settled, std::fmax(settled * how.margin, sigma), mu * 0.5, [&](double t, double *bound) {
+            sigma_current = false;
+            f = factor(an, t);
+            ++info->factorizations;
+            if (f == factored::no_memory) return -1;
+            if (f != factored::ok) return 0;
+            t_shift = t;
+            t_err = factor_error(an, m, t, info);
+            *bound = lower_of(t, t_err);
+            return 1;
+        });
+    if (tight > mu * 0.5) {
+        info->shift = t_shift;
+        info->error = t_err;
+        info->lambda = tight;
+        return tight;
     }
-    // Otherwise the factor of M - tau I over the sigma one; the bound of the
-    // sigma factor only when that gives no positive bound (factored again if
-    // it was overwritten).
     double best = -inf;
     double tau = mu * 0.5;
     for (int tries = 0; sigma < tau && tries < 3; ++tries) {
