@@ -40,13 +40,15 @@ inline int team_size(uint64_t size, uint64_t threshold) {
 // Runs body(id, T) on a team of `threads` (T its size, id the thread's
 // number): directly on the calling thread as body(0, 1) when the team would
 // have one thread, with no region entered and no barrier; otherwise in a
-// region where each thread runs in the library's environment (fenv_region)
-// and waits for the others before restoring its own.  Bodies take their
-// share with static_share(count, id, T), never from the runtime, since a
-// direct call may run inside someone else's region.
+// region.  Either way every thread runs in the library's environment
+// (fenv_region: nothing to do on a thread under an export's guard) and, in
+// a region, waits for the others before restoring its own.  Bodies take
+// their share with static_share(count, id, T), never from the runtime,
+// since a direct call may run inside someone else's region.
 template <class Body>
 void on_team(int threads, Body &&body) {
     if (threads <= 1) {
+        fenv_region env;
         body(uint64_t{0}, uint64_t{1});
         return;
     }
