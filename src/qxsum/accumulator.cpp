@@ -122,13 +122,11 @@ void qxsum_add(qxsum_acc *acc, const double *x, uint64_t n) {
 
 void qxsum_add_dot(qxsum_acc *acc, const double *x, const double *y, uint64_t n) {
     if (n >= 64) {
-        if (uint64_t *bins = dot_bins_alloc()) {
-            int32_t lo = INT_MAX, hi = INT_MIN;
-            add_dot_binned(acc, x, 1, y, 1, n, bins, &lo, &hi);
-            flush_dot_binned(acc, bins, &lo, &hi);
-            dot_bins_free(bins);
-            return;
-        }
+        uint64_t *bins = dot_bins_thread();
+        int32_t lo = INT_MAX, hi = INT_MIN;
+        add_dot_binned(acc, x, 1, y, 1, n, bins, &lo, &hi);
+        flush_dot_binned(acc, bins, &lo, &hi);
+        return;
     }
     for (uint64_t i = 0; i < n; ++i) add_product(acc, x[i], y[i]);
 }

@@ -173,6 +173,20 @@ uint64_t *dot_bins_alloc() {
     return (uint64_t *)std::calloc(buffer_words, sizeof(uint64_t));
 }
 
+namespace {
+// The calling thread's buffer for single dot products: all zero whenever
+// no dot product is running on the thread (every flush clears what it
+// used), so that a product of a few hundred terms does not allocate and
+// clear 66 KiB first.
+thread_local uint64_t qxsum_tdot[buffer_words];
+}  // namespace
+
+uint64_t *dot_bins_thread() {
+    uint64_t *b = qxsum_tdot;
+    asm("" : "+r"(b));  // the address once, not inside the loops
+    return b;
+}
+
 void dot_bins_free(uint64_t *bins) { std::free(bins); }
 
 void add_dot_binned(qxsum_acc *acc, const double *x, uint64_t incx, const double *y, uint64_t incy,

@@ -78,6 +78,9 @@ void flush_binned(qxsum_acc *acc, uint64_t mask);
 
 // A zeroed dot-bin buffer (calloc), or nullptr.
 uint64_t *dot_bins_alloc();
+// The thread's own dot-bin buffer (all zero between uses): for a single dot
+// product that is flushed before anything else uses it.
+uint64_t *dot_bins_thread();
 void dot_bins_free(uint64_t *bins);
 // Binned body of a strided dot product; lo/hi track the exponent range in use
 // (start them at INT_MAX, INT_MIN).
