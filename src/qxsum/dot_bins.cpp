@@ -1,7 +1,8 @@
-// Binned dot products.  The buffer holds one signed 128-bit bin per product
-// exponent E (bin E + 2148 for E from -2148 to 1942): the exact product of
-// two significands (below 2^106) is added to, or subtracted from, the bin of
-// its exponent.  2^20 such products cannot overflow a bin, so the bins are
+// Binned dot products.  The buffer holds two banks (positive and negative
+// products) of one unsigned 128-bit bin per product exponent E (bin
+// E + 2148 for E from -2148 to 1942): the exact product of two significands
+// (below 2^106) is added to the bin of its exponent in the bank of its
+// sign.  2^20 such products cannot overflow a bin, so the bins are
 // flushed into the limbs after at most that many terms; the count of terms
 // since the last flush is kept in the word after the bins, followed by one
 // mark byte per group of 64 bins that may be nonzero (cheaper to keep per
@@ -17,7 +18,8 @@ namespace {
 
 using i128 = __int128;
 
-constexpr uint64_t count_word = 2 * dot_bank;          // index of the term counter
+constexpr uint64_t neg_bank = 2 * dot_bank;            // first word of the negative bank
+constexpr uint64_t count_word = 4 * dot_bank;          // index of the term counter
 constexpr uint64_t mark_word = count_word + 2;         // first word of the group marks
 constexpr int groups = (dot_bank + 63) / 64;            // 65 groups of 64 bins
 constexpr uint64_t buffer_words = mark_word + (groups + 7) / 8;
@@ -64,11 +66,15 @@ struct dot_state {
     int nan, pinf, ninf, pzero, nzero, any;
 };
 
-// Adds +-M 2^E (sign s, 0 or 1) to the bin of E.
+// Adds M 2^E to the bin of E in the bank of its sign (s: 0 or 1): two
+// unsigned banks spare the conditional negation of every product; the
+// flush takes their difference.
 inline void bin_add(uint64_t *bins, int E, uint64_t s, u128 p) {
-    const u128 neg = (u128)(i128)(-(int64_t)s);  // all ones when negative
-    const int j = E + dot_bias;
-    store_bin(bins, j, load_bin(bins, j) + (i128)((p ^ neg) - neg));
+    uint64_t *w = bins + s * neg_bank + 2 * (uint64_t)(E + dot_bias);
+    u128 v;
+    std::memcpy(&v, w, sizeof v);
+    v += p;
+    std::memcpy(w, &v, sizeof v);
 }
 
 // Products of two normal numbers only.
@@ -126,11 +132,16 @@ void flush_marked(qxsum_acc *acc, uint64_t *bins) {
         mk[g] = 0;
         const int end = 64 * g + 64 < dot_bank ? 64 * g + 64 : dot_bank;
         for (int j = 64 * g; j < end; ++j) {
-            const i128 v = load_bin(bins, j);
+            // Each bank holds fewer than 2^20 products below 2^106: the
+            // difference fits.
+            const i128 pos = load_bin(bins, j), neg = load_bin(bins + neg_bank, j);
+            if (pos == 0 && neg == 0) continue;
+            store_bin(bins, j, 0);
+            store_bin(bins + neg_bank, j, 0);
+            const i128 v = pos - neg;
             if (v == 0) continue;
             const u128 mag = v < 0 ? -(u128)v : (u128)v;
             put(acc, v < 0, (uint64_t)mag, (uint64_t)(mag >> 64), j - dot_bias);
-            store_bin(bins, j, 0);
         }
     }
 }

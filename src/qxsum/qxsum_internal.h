@@ -25,9 +25,10 @@ constexpr uint64_t bin_limit = 0x3fffffffffffffffULL;
 // Thread-local bin table of the binned sum: 4096 bins indexed by the top 12
 // bits of a double (sign and biased exponent).
 constexpr int sum_bins = 4096;
-// The dot-product bin buffer: 2 x dot_bank words read as dot_bank signed
-// 128-bit bins (bin j carries weight 2^(j - dot_bias), one per product
-// exponent), followed by a counter of the terms binned since the last flush.
+// The dot-product bin buffer: two banks (positive and negative products) of
+// 2 x dot_bank words, each read as dot_bank unsigned 128-bit bins (bin j
+// carries weight 2^(j - dot_bias), one per product exponent), followed by a
+// counter of the terms binned since the last flush.
 constexpr int dot_bank = 4144;
 constexpr int dot_bias = 2148;
 
