@@ -70,7 +70,9 @@ int finish(uint64_t n, const double *W, const double *x, const double *x_lo, con
         ends = ends && finite(out_lo[i]) && finite(out_hi[i]);
     }
     if (!ends) return 1;
-    if (!interval || h == nullptr || !(max_row_sum(n, W) >= hull_threshold)) return 0;
+    if (!interval || h == nullptr) return 0;
+    if (h->w_sum < 0) h->w_sum = max_row_sum(n, W);
+    if (!(h->w_sum >= hull_threshold)) return 0;
     freer<1> mem;
     double *e = mem.own(alloc<double>(4 * n));
     if (e == nullptr || !hull_tighten(n, W, h, c_lo, c_hi, e, e + n, e + 2 * n)) return 0;

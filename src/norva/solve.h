@@ -116,6 +116,7 @@ struct hull_state {
     double *Mt = nullptr;                                        // ~ (I - W)^-1
     double *mu_lo = nullptr, *mu_hi = nullptr, *colmax = nullptr;  // see hull.cpp
     double m = 0;                                                // >= ||(I - W)^-1||_inf
+    double w_sum = -1;  // largest row sum of W, once a column has asked
     hull_state() = default;
     hull_state(const hull_state &) = delete;
     hull_state &operator=(const hull_state &) = delete;

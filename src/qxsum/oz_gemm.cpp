@@ -123,6 +123,22 @@ void short_product(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t
         }
 }
 
+// The slices of the rows x cols matrix X (ldx), entry (r, c) scaled by
+// scale(r, c), into out (slice q at out + q stride, packed), shared out over
+// rows; the slices that hold a nonzero digit are marked in used.
+template <class Scale>
+void slice_rows(uint64_t rows, uint64_t cols, const double *X, uint64_t ldx, Scale &&scale, int v,
+                int ns, double *out, uint64_t stride, int *used) {
+    norva::for_shares(rows, rows * cols, parallel_elements, [&](norva::share r) {
+        int mark[64] = {};
+        for (uint64_t i = r.begin; i < r.end; ++i)
+            for (uint64_t c = 0; c < cols; ++c)
+                digits(bits(X[i * ldx + c]), scale(i, c), v, ns, out + i * cols + c, stride, mark);
+        for (int q = 0; q < ns; ++q)
+            if (mark[q]) __atomic_store_n(&used[q], 1, __ATOMIC_RELAXED);
+    });
+}
+
 }  // namespace
 
 extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
@@ -164,22 +180,8 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     // (each row of slices, level entry and result computed by one thread as
     // on one: the bits do not depend on the team); the slice marks of the
     // threads are ORed.
-    norva::for_shares(m, m * k, parallel_elements, [&](norva::share r) {
-        int mark[64] = {};
-        for (uint64_t i = r.begin; i < r.end; ++i)
-            for (uint64_t l = 0; l < k; ++l)
-                digits(bits(A[i * lda + l]), rowlo[i], v, sA, sa + i * k + l, mk, mark);
-        for (int s = 0; s < sA; ++s)
-            if (mark[s]) __atomic_store_n(&markA[s], 1, __ATOMIC_RELAXED);
-    });
-    norva::for_shares(k, k * n, parallel_elements, [&](norva::share r) {
-        int mark[64] = {};
-        for (uint64_t l = r.begin; l < r.end; ++l)
-            for (uint64_t j = 0; j < n; ++j)
-                digits(bits(B[l * ldb + j]), collo[j], v, sB, sb + l * n + j, kn, mark);
-        for (int t = 0; t < sB; ++t)
-            if (mark[t]) __atomic_store_n(&markB[t], 1, __ATOMIC_RELAXED);
-    });
+    slice_rows(m, k, A, lda, [&](uint64_t i, uint64_t) { return rowlo[i]; }, v, sA, sa, mk, markA);
+    slice_rows(k, n, B, ldb, [&](uint64_t, uint64_t j) { return collo[j]; }, v, sB, sb, kn, markB);
 
     for (int s = 0; s < sA; ++s) {
         if (!markA[s]) continue;
