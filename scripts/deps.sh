@@ -3,7 +3,9 @@
 # the native toolchain and test libraries, the AArch64 cross toolchain,
 # qemu-user to run its tests, the arm64 MPFR/GMP for the cross tests, NumPy,
 # SciPy, pytest and matplotlib for the Python module, clang with its fuzzing
-# runtime and OpenMP runtime for the fuzz harnesses.
+# runtime and OpenMP runtime for the fuzz harnesses; CLI11 and nlohmann-json
+# for the tool, Sphinx, Breathe and Doxygen for the manual, and dpkg-dev,
+# fakeroot, lintian and pip for the packages.
 # Safe to run again: when every package is present it changes nothing.
 # Set NORVA_FORCE_DEPS=1 to run apt-get even then.
 set -euo pipefail
@@ -12,7 +14,10 @@ export DEBIAN_FRONTEND=noninteractive
 native=(cmake make g++ binutils pkg-config libgtest-dev googletest libbenchmark-dev
         libmpfr-dev libgmp-dev libopenblas-dev liblapacke-dev libflint-arb-dev
         libsuitesparse-dev python3-numpy python3-scipy python3-pytest python3-matplotlib
-        clang libclang-rt-14-dev libomp-14-dev)
+        clang libclang-rt-14-dev libomp-14-dev
+        libcli11-dev nlohmann-json3-dev
+        python3-sphinx python3-breathe python3-sphinx-rtd-theme doxygen
+        dpkg-dev fakeroot lintian python3-pip python3-setuptools)
 cross=(crossbuild-essential-arm64 qemu-user libgomp1-arm64-cross)
 arm64=(libmpfr-dev:arm64 libgmp-dev:arm64)
 
