@@ -7,20 +7,20 @@ When a proof fails (a singular or too ill-conditioned matrix, say) the
 component comes back as [-inf, +inf] and the status says so: a failed proof
 is a result, not an exception.
 
-Functions
----------
-solve(A, b)                       dense system A x = b (modes 0, 1, 2), or
-                                  a stack of them as numpy.linalg.solve
-solve_interval(A_lo, A_hi, b_lo, b_hi)
-                                  every solution for data within intervals
-spd(A)                            positive definiteness, lower bound of
-                                  lambda_min (dense, scipy.sparse or CSR
-                                  arrays)
-lstsq(A, b)                       least squares / minimum norm
-eig_sym(A)                        all eigenvalues of a symmetric matrix
-solve_band((kl, ku), ab, b)       band system
-solve_sparse(A, b)                sparse system (scipy.sparse or CSR arrays)
-library_version(), library_path() the loaded libnorva.so.0
+The functions::
+
+    solve(A, b)                       dense system A x = b (modes 0, 1, 2), or
+                                      a stack of them as numpy.linalg.solve
+    solve_interval(A_lo, A_hi, b_lo, b_hi)
+                                      every solution for data within intervals
+    spd(A)                            positive definiteness, lower bound of
+                                      lambda_min (dense, scipy.sparse or CSR
+                                      arrays)
+    lstsq(A, b)                       least squares / minimum norm
+    eig_sym(A)                        all eigenvalues of a symmetric matrix
+    solve_band((kl, ku), ab, b)       band system
+    solve_sparse(A, b)                sparse system (scipy.sparse or CSR arrays)
+    library_version(), library_path() the loaded libnorva.so.0
 
 Modes: 0 exactly rounded products (tightest bounds), 1 floating-point
 products with a priori error bounds (faster), 2 (solve, lstsq) a
@@ -53,7 +53,11 @@ __version__ = "0.7.0"
 
 
 def library_version():
-    """The version string of the loaded libnorva.so.0."""
+    """The version string of the loaded libnorva.so.0.
+
+    >>> norva.library_version()
+    '0.7.0'
+    """
     from ._lib import lib
     return lib().norva_version().decode()
 

@@ -72,8 +72,8 @@ def solve(A, b, mode=0, gemm=None, *, r=None):
     (True, True)
     >>> A = [[[4, 1], [1, 3]], [[1, 2], [2, 4]]]  # the second is singular
     >>> xs = norva.solve(A, [[1, 2], [1, 2]])
-    >>> xs.status, xs.ok, xs.lo.shape, xs.hi[1, 0]
-    (array([0, 1], dtype=int32), False, (2, 2), inf)
+    >>> xs.status.tolist(), xs.ok, xs.lo.shape, float(xs.hi[1, 0])
+    ([0, 1], False, (2, 2), inf)
     """
     # ndarrays go on as they are (a single system costs no conversion here).
     a = A if isinstance(A, np.ndarray) else _args.float64("A", A)
@@ -219,6 +219,18 @@ def solve_interval(A_lo, A_hi, b_lo, b_hi, mode=0, gemm=None, *, r=None):
     {result}
 
     {raises}
+
+    Example
+    -------
+    Every entry known to +-0.1; the matrix [[4, 1], [1, 3]] lies inside, and
+    the solution of its system, (1/11, 7/11), in the enclosure:
+
+    >>> x = norva.solve_interval([[3.9, 0.9], [0.9, 2.9]], [[4.1, 1.1], [1.1, 3.1]],
+    ...                          [0.9, 1.9], [1.1, 2.1])
+    >>> x.ok, x.contains([1/11, 7/11]).tolist()
+    (True, [True, True])
+    >>> bool(x.hi[0] - x.lo[0] < 0.2)
+    True
     """
     alo = _args.matrix("A_lo", A_lo, square=True)
     n = alo.shape[0]
@@ -267,6 +279,17 @@ def lstsq(A, b, alpha=0, mode=0, gemm=None, *, r=None):
         The bounds have n rows.
 
     {raises}
+
+    Example
+    -------
+    The line y = c0 + c1 t through (0, 1), (1, 3), (2, 5), and a point off it:
+
+    >>> x = norva.lstsq([[1, 0], [1, 1], [1, 2]], [1, 3, 5])
+    >>> x.ok, x.contains([1, 2]).tolist()
+    (True, [True, True])
+    >>> y = norva.lstsq([[1, 0], [1, 1], [1, 2], [1, 3]], [1, 3, 5, 8])
+    >>> y.ok, [round(v, 9) for v in y.mid.tolist()]
+    (True, [0.8, 2.3])
     """
     a = _args.matrix("A", A)
     rows, cols = a.shape

@@ -97,7 +97,12 @@ def lib():
 
 
 def library_path():
-    """The path libnorva.so.0 was loaded from (loading it if needed)."""
+    """The path libnorva.so.0 was loaded from (loading it if needed).
+
+    >>> import os, norva
+    >>> os.path.basename(norva.library_path()).startswith("libnorva.so.0")
+    True
+    """
     lib()
     path = _loaded[1]
     if os.sep not in path:  # found by the dynamic loader: ask it where

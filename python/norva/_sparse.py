@@ -86,6 +86,21 @@ def solve_band(bandwidths, ab, b, mode=0, *, storage="rows"):
     {result}
 
     {raises}
+
+    Example
+    -------
+    The tridiagonal matrix (-1, 4, -1) of order 4 and the right-hand side
+    that makes every component of the solution 1, in both layouts:
+
+    >>> import numpy as np
+    >>> rows = [[0, 4, -1], [-1, 4, -1], [-1, 4, -1], [-1, 4, 0]]
+    >>> x = norva.solve_band((1, 1), rows, [3, 2, 2, 3])
+    >>> x.ok, bool(x.contains(np.ones(4)).all())
+    (True, True)
+    >>> diagonals = [[0, -1, -1, -1], [4, 4, 4, 4], [-1, -1, -1, 0]]
+    >>> y = norva.solve_band((1, 1), diagonals, [3, 2, 2, 3], storage="diagonals")
+    >>> bool((y.lo == x.lo).all() and (y.hi == x.hi).all())
+    True
     """
     kl, ku = _bandwidths(bandwidths)
     a = _rows_storage(ab, kl, ku, storage)

@@ -118,6 +118,17 @@ def eig_sym(A, v=None, d=None, mode=0, gemm=None):
         lo, hi of length n (ascending), mid, rad, proven, status.
 
     {raises}
+
+    Example
+    -------
+    >>> import numpy as np
+    >>> e = norva.eig_sym([[2, 1], [1, 2]])
+    >>> e.ok, e.contains([1, 3]).tolist()
+    (True, [True, True])
+    >>> d = [1, 1, 1 + 2.0**-40]  # a double eigenvalue and one 2^-40 above it
+    >>> e = norva.eig_sym(np.diag(d))
+    >>> e.ok, bool(e.hi[1] < e.lo[2])
+    (True, True)
     """
     a = _args.symmetric("A", A)
     n = a.shape[0]
