@@ -4,7 +4,7 @@
   an entry in reference/c_api.inc (the C reference and norva(3));
 - in the Doxygen XML of the header, every parameter of every function and
   of the callback type is documented (@param, by its name), and every
-  function that returns a value documents it (@return);
+  function that returns a value documents it (@return or @retval);
 - every public name of the Python package (norva.__all__) has an entry in
   reference/python.rst, and every public function's docstring has an
   example (">>>"), which the doctest run executes.
@@ -45,7 +45,9 @@ def xml_problems(xml_dir):
                 continue
             func = member.findtext("name")
             detail = member.find("detaileddescription")
-            named = {n.text.strip() for n in detail.iter("parametername") if n.text}
+            named = {n.text.strip() for pl in detail.iter("parameterlist")
+                     if pl.get("kind") == "param"
+                     for n in pl.iter("parametername") if n.text}
             if kind == "function":
                 params = [p.findtext("declname") for p in member.findall("param")]
                 params = [p for p in params if p]  # (void) has no name
@@ -60,9 +62,10 @@ def xml_problems(xml_dir):
                     problems.append(f"{func}: parameter {p} is not documented (@param)")
             for p in sorted(named - set(params)):
                 problems.append(f"{func}: @param {p} names no parameter")
-            has_return = any(s.get("kind") == "return" for s in detail.iter("simplesect"))
+            has_return = any(s.get("kind") == "return" for s in detail.iter("simplesect")) or \
+                any(pl.get("kind") == "retval" for pl in detail.iter("parameterlist"))
             if returns_value and not has_return:
-                problems.append(f"{func}: the return value is not documented (@return)")
+                problems.append(f"{func}: the return value is not documented (@return, @retval)")
             if not (member.findtext("briefdescription") or "").strip() and \
                     not "".join(member.find("briefdescription").itertext()).strip():
                 problems.append(f"{func}: no brief description")

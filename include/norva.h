@@ -88,10 +88,10 @@ NORVA_API const char *norva_version(void);
  * @param mode   0, 1 or 2
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: x_lo[i] <= x[i] <= x_hi[i] is proven for the exact solution x
- *         of the system with exactly the doubles given;
- *         1: not proven, every bound is [-inf, +inf];
- *         -1: invalid arguments, as for norva_solve_many(), nothing written.
+ * @retval 0  x_lo[i] <= x[i] <= x_hi[i] is proven for the exact solution x of
+ *            the system with exactly the doubles given.
+ * @retval 1  not proven, every bound is [-inf, +inf].
+ * @retval -1 invalid arguments, as for norva_solve_many(), nothing written.
  */
 NORVA_API int32_t norva_solve(uint64_t n, const double *a, uint64_t lda, const double *b,
                               const double *r, uint64_t ldr, double *x_lo, double *x_hi,
@@ -117,13 +117,13 @@ NORVA_API int32_t norva_solve(uint64_t n, const double *a, uint64_t lda, const d
  * @param mode   0, 1 or 2
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: every column proven;
- *         1: the proven columns are left in place and the others set to
- *         [-inf, +inf]; a matrix with a zero pivot, or missing scratch
- *         memory, sets every column so;
- *         -1 (nothing written): n or nrhs is 0, mode is not 0, 1 or 2, or an
- *         entry of a or b is infinite or NaN (checked row by row, row i of b
- *         before row i of a; r is not checked).
+ * @retval 0  every column proven.
+ * @retval 1  the proven columns are left in place and the others set to [-inf,
+ *            +inf]; a matrix with a zero pivot, or missing scratch memory,
+ *            sets every column so.
+ * @retval -1 nothing written: n or nrhs is 0, mode is not 0, 1 or 2, or an
+ *            entry of a or b is infinite or NaN (checked row by row, row i of
+ *            b before row i of a; r is not checked).
  */
 NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, uint64_t lda,
                                    const double *b, uint64_t ldb, const double *r, uint64_t ldr,
@@ -156,12 +156,13 @@ NORVA_API int32_t norva_solve_many(uint64_t n, uint64_t nrhs, const double *a, u
  * @param mode      0, 1 or 2
  * @param status    count statuses: status[i] is 0 when system i is proven,
  *                  1 when not (all its bounds [-inf, +inf])
- * @return 0 when every system is proven, else 1;
- *         -1 (nothing written): count or n is 0, mode is not 0, 1 or 2,
- *         status is NULL, with count > 1 a stride is smaller than the block
- *         it steps over (n*n, n, n), a size beyond the address space, or an
- *         entry of any system's matrix or right-hand side infinite or NaN
- *         (checked system by system, row i of b before row i of a).
+ * @retval 0  every system proven.
+ * @retval 1  some system not proven (its status 1, its bounds [-inf, +inf]).
+ * @retval -1 nothing written: count or n is 0, mode is not 0, 1 or 2, status
+ *            is NULL, with count > 1 a stride is smaller than the block it
+ *            steps over (n*n, n, n), a size beyond the address space, or an
+ *            entry of any system's matrix or right-hand side infinite or NaN
+ *            (checked system by system, row i of b before row i of a).
  */
 NORVA_API int32_t norva_solve_batch(uint64_t count, uint64_t n, const double *a,
                                     uint64_t stride_a, const double *b, uint64_t stride_b,
@@ -192,12 +193,12 @@ NORVA_API int32_t norva_solve_batch(uint64_t count, uint64_t n, const double *a,
  * @param mode   0 or 1
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: every column proven;
- *         1: a column is not proven (as for norva_solve_many()), for
- *         instance when the data contain a singular matrix;
- *         -1 (nothing written): n or nrhs is 0, mode is not 0 or 1, or an
- *         interval has a bound that is infinite or NaN or lo > hi (checked
- *         row by row, row i of b before row i of a).
+ * @retval 0  every column proven.
+ * @retval 1  a column is not proven (as for norva_solve_many()), for instance
+ *            when the data contain a singular matrix.
+ * @retval -1 nothing written: n or nrhs is 0, mode is not 0 or 1, or an
+ *            interval has a bound that is infinite or NaN or lo > hi (checked
+ *            row by row, row i of b before row i of a).
  */
 NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *a_lo,
                                        const double *a_hi, uint64_t lda, const double *b_lo,
@@ -230,11 +231,11 @@ NORVA_API int32_t norva_solve_interval(uint64_t n, uint64_t nrhs, const double *
  *               priori error bounds
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: A is proven positive definite;
- *         1: not proven;
- *         -1 (nothing written, not even *lower): n is 0, lower is NULL, mode
- *         is not 0 or 1, l is given and shift is infinite or NaN, an entry
- *         of a (or of l) is infinite or NaN, or a(i, j) != a(j, i).
+ * @retval 0  A is proven positive definite.
+ * @retval 1  not proven.
+ * @retval -1 nothing written, not even *lower: n is 0, lower is NULL, mode
+ *            is not 0 or 1, l is given and shift is infinite or NaN, an entry
+ *            of a (or of l) is infinite or NaN, or a(i, j) != a(j, i).
  */
 NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda, const double *l,
                             uint64_t ldl, double shift, double *lower, int32_t mode,
@@ -267,11 +268,11 @@ NORVA_API int32_t norva_spd(uint64_t n, const double *a, uint64_t lda, const dou
  * @param mode   0, 1 or 2
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: every column proven;
- *         1: a column not proven (a rank-deficient A gives status 1);
- *         -1 (nothing written): m, n or nrhs is 0, mode is not 0, 1 or 2, an
- *         entry of a or b is infinite or NaN, or alpha is neither 0 nor a
- *         positive finite power of two.
+ * @retval 0  every column proven.
+ * @retval 1  a column not proven (a rank-deficient A gives status 1).
+ * @retval -1 nothing written: m, n or nrhs is 0, mode is not 0, 1 or 2, an
+ *            entry of a or b is infinite or NaN, or alpha is neither 0 nor a
+ *            positive finite power of two.
  */
 NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, const double *a,
                               uint64_t lda, const double *b, uint64_t ldb, double alpha,
@@ -298,14 +299,14 @@ NORVA_API int32_t norva_lstsq(uint64_t m, uint64_t n, uint64_t nrhs, const doubl
  * @param mode   0 or 1
  * @param gemm   matrix-product callback, NULL for the built-in product
  * @param ctx    passed to gemm unchanged
- * @return 0: lo[i] <= lambda_i <= hi[i] is proven for the n eigenvalues in
- *         ascending order;
- *         1 (every bound [-inf, +inf]): the approximate vectors are too far
- *         from orthonormal, the Jacobi method did not converge, a bound would
- *         exceed the doubles, or scratch memory is missing;
- *         -1 (nothing written): n is 0, mode is not 0 or 1, only one of v and
- *         d is given, or an entry of a, v or d is infinite or NaN or a is not
- *         exactly symmetric.
+ * @retval 0  lo[i] <= lambda_i <= hi[i] is proven for the n eigenvalues in
+ *            ascending order.
+ * @retval 1  every bound [-inf, +inf]: the approximate vectors are too far
+ *            from orthonormal, the Jacobi method did not converge, a bound
+ *            would exceed the doubles, or scratch memory is missing.
+ * @retval -1 nothing written: n is 0, mode is not 0 or 1, only one of v and
+ *            d is given, or an entry of a, v or d is infinite or NaN or a is
+ *            not exactly symmetric.
  */
 NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda, const double *v,
                                 uint64_t ldv, const double *d, double *lo, double *hi,
@@ -329,13 +330,13 @@ NORVA_API int32_t norva_eig_sym(uint64_t n, const double *a, uint64_t lda, const
  * @param x_lo   lower bounds, n doubles
  * @param x_hi   upper bounds, n doubles
  * @param mode   0 or 1
- * @return 0: every component enclosed;
- *         1: not proven (singular or too ill-conditioned, or no memory),
- *         every bound [-inf, +inf];
- *         -1 (nothing written): n is 0, ldab < kl + ku + 1 (or kl + ku + 1
- *         beyond 64 bits, or n rows of ldab doubles beyond the address
- *         space), mode is not 0 or 1, or an entry of b or of the clamped
- *         band is infinite or NaN.
+ * @retval 0  every component enclosed.
+ * @retval 1  not proven (singular or too ill-conditioned, or no memory), every
+ *            bound [-inf, +inf].
+ * @retval -1 nothing written: n is 0, ldab < kl + ku + 1 (or kl + ku + 1
+ *            beyond 64 bits, or n rows of ldab doubles beyond the address
+ *            space), mode is not 0 or 1, or an entry of b or of the clamped
+ *            band is infinite or NaN.
  */
 NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t ku, const double *ab,
                                    uint64_t ldab, const double *b, double *x_lo, double *x_hi,
@@ -361,12 +362,13 @@ NORVA_API int32_t norva_solve_band(uint64_t n, uint64_t kl, uint64_t ku, const d
  * @param x_lo     lower bounds, n doubles
  * @param x_hi     upper bounds, n doubles
  * @param mode     0 or 1
- * @return 0 or 1 as for norva_solve_band();
- *         -1 with nothing written: n is 0, row_ptr[0] is not 0 or row_ptr
- *         decreases, a column is n or more or appears twice in a row, mode is
- *         not 0 or 1, or a value or an entry of b is infinite or NaN;
- *         -1 with every bound [-inf, +inf]: no memory, or (band path only)
- *         the renumbered band would need more than 2^27 doubles.
+ * @retval 0  every component enclosed (as for norva_solve_band()).
+ * @retval 1  not proven, every bound [-inf, +inf] (as for norva_solve_band()).
+ * @retval -1 either nothing written: n is 0, row_ptr[0] is not 0 or row_ptr
+ *            decreases, a column is n or more or appears twice in a row, mode
+ *            is not 0 or 1, or a value or an entry of b is infinite or NaN;
+ *            or every bound [-inf, +inf]: no memory, or (band path only) the
+ *            renumbered band would need more than 2^27 doubles.
  */
 NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
                                      const double *val, const double *b, double *x_lo,
@@ -391,12 +393,12 @@ NORVA_API int32_t norva_solve_sparse(uint64_t n, const uint64_t *row_ptr, const 
  *                 below the subnormal range; with status 1 the best bound
  *                 formed, not positive, or -inf)
  * @param mode     0 or 1
- * @return 0: A is proven positive definite;
- *         1: not proven;
- *         -1 (nothing written, not even *lower): n is 0, lower is NULL, mode
- *         is not 0 or 1, the checks of norva_solve_sparse() fail, or A is not
- *         exactly symmetric in pattern and values (+0 and -0 count as
- *         equal).
+ * @retval 0  A is proven positive definite.
+ * @retval 1  not proven.
+ * @retval -1 nothing written, not even *lower: n is 0, lower is NULL, mode
+ *            is not 0 or 1, the checks of norva_solve_sparse() fail, or A is
+ *            not exactly symmetric in pattern and values (+0 and -0 count as
+ *            equal).
  */
 NORVA_API int32_t norva_spd_sparse(uint64_t n, const uint64_t *row_ptr, const uint64_t *col_idx,
                                    const double *val, double *lower, int32_t mode);
