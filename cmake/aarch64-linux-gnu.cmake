@@ -33,6 +33,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config (FindPkgConfig) reads only the target's .pc files: the host's
+# (OpenBLAS for x86-64, say) would put x86-64 libraries on the link line.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${NORVA_CROSS_TRIPLE}/pkgconfig:/usr/share/pkgconfig)
+unset(ENV{PKG_CONFIG_PATH})
 
 # ctest runs every test program through the emulator; -L points the
 # emulated dynamic loader at the target's shared libraries.
