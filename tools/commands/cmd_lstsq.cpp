@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "linear.h"
@@ -18,9 +19,7 @@ namespace tool {
 
 namespace {
 
-const char *const lstsq_help =
-    "Usage: norva lstsq A.mtx [B.mtx] [--alpha a] [--mode 0|1|2] [--blas] [--json]\n"
-    "\n"
+const char lstsq_details[] =
     "Encloses, for the m x n matrix A and the right-hand sides B (m rows;\n"
     "default: one vector of ones), both Matrix Market files:\n"
     "  m >= n: the least-squares solution, the X that minimises |A X - B|\n"
@@ -33,48 +32,26 @@ const char *const lstsq_help =
     "contains X exactly; A is not squared as in the normal equations A^T A.\n"
     "The output is the one of norva solve: for each component the lower and\n"
     "upper bound and the width in units in the last place, then the status,\n"
-    "the problem, the time and the method.\n"
-    "\n"
-    "  --alpha a  scaling of the augmented system, a positive power of two\n"
-    "             (0.5, 1, 0x1p-20); it does not change X, only how well the\n"
-    "             proof works.  Default (or 0): chosen by the library from an\n"
-    "             estimate of the smallest singular value of A\n"
-    "  --mode 0   bounds from exactly rounded products (default)\n"
-    "  --mode 1   floating-point products with a priori error bounds\n"
-    "  --mode 2   double-length inverse and solution, for ill-conditioned problems\n"
-    "  --blas     matrix products through OpenBLAS (cblas_dgemm)\n"
-    "  --json     the same results as a JSON document (norva help)\n";
+    "the problem, the time and the method.\n";
 
-}  // namespace
+struct lstsq_options : linear_options {
+    std::string alpha;
+} opts;
 
-int cmd_lstsq(int argc, char **argv) {
-    std::vector<std::string> files;
-    int mode = 0;
-    bool blas = false, json = false;
+int run_lstsq() {
+    int mode;
+    if (!check_linear("lstsq", opts, 2, mode)) return exit_error;
+    const bool blas = opts.blas, json = opts.json;
     double alpha = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const int common = common_option("lstsq", argc, argv, i, 2, mode, blas);
-        if (common == exit_error) return exit_error;
-        if (common) continue;
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            std::fputs(lstsq_help, stdout);
-            return finish_output("lstsq");
-        } else if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--alpha")) {
-            if (!option_number("lstsq", argc, argv, i, alpha)) return exit_error;
-            int e;
-            if (alpha != 0 && !(alpha > 0 && std::frexp(alpha, &e) == 0.5))
-                return fail("lstsq", "--alpha: %s is not a positive power of two (such as 0.25, "
-                                     "1, 2 or 0x1p-30; 0 chooses it automatically)",
-                            argv[i]);
-        } else if (file_operand("lstsq", arg, files, 2, "A.mtx [B.mtx]") != exit_ok) {
-            return exit_error;
-        }
+    if (!opts.alpha.empty()) {
+        if (!option_number("lstsq", "--alpha", opts.alpha, alpha)) return exit_error;
+        int e;
+        if (alpha != 0 && !(alpha > 0 && std::frexp(alpha, &e) == 0.5))
+            return fail("lstsq", "--alpha: %s is not a positive power of two (such as 0.25, "
+                                 "1, 2 or 0x1p-30; 0 chooses it automatically)",
+                        opts.alpha.c_str());
     }
-    if (files.empty()) return fail("lstsq", "missing the matrix file (norva lstsq --help)");
-    const std::string a_path = files[0], b_path = files.size() > 1 ? files[1] : "";
+    const std::string &a_path = opts.a_path, &b_path = opts.b_path;
 
     dense_matrix A, B;
     if (!load_matrix("lstsq", a_path, A) || !load_rhs("lstsq", b_path, A.rows, B))
@@ -131,6 +108,18 @@ int cmd_lstsq(int argc, char **argv) {
                 nrhs == 1 ? "" : "s", mode, (unsigned long long)(m + n), scaling,
                 solve_method(mode, blas));
     return finish_output("lstsq");
+}
+
+}  // namespace
+
+void declare_lstsq(CLI::App &app) {
+    CLI::App *cmd = cli::command(app, "lstsq", "verified least-squares or minimum-norm solution",
+                                 lstsq_details, run_lstsq, "too many files (expected A.mtx [B.mtx])");
+    declare_linear(cmd, opts, true, 2, solve_mode_help, true);
+    cli::value(cmd, "--alpha", opts.alpha, "a", "a number",
+               "a power of two > 0 scaling the augmented system (0.5, 1, 0x1p-20); it does not "
+               "change X, only how well the proof works.  Default (or 0): chosen by the "
+               "library from an estimate of the smallest singular value of A");
 }
 
 }  // namespace tool

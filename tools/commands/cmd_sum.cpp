@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "numbers.h"
@@ -15,9 +16,7 @@ namespace tool {
 
 namespace {
 
-const char sum_help[] =
-    "Usage: norva sum [--round MODE] [--float] [--json] [FILE]\n"
-    "\n"
+const char sum_details[] =
     "Adds the numbers in FILE (standard input when FILE is absent or '-')\n"
     "exactly and prints the exact sum rounded once, in hexadecimal (%a) and in\n"
     "decimal with 17 significant digits (9 with --float), for example\n"
@@ -38,14 +37,6 @@ const char sum_help[] =
     "the largest finite double (float), such as 1e400, is an error, not an\n"
     "infinity.\n"
     "\n"
-    "Options:\n"
-    "  --round MODE  rounding of the result: nearest (ties to even; the\n"
-    "                default), up (toward +inf), down (toward -inf),\n"
-    "                zero (toward zero)\n"
-    "  --float       read binary32 numbers and round the sum to a float\n"
-    "  --json        the sum as a JSON document (norva help)\n"
-    "  -h, --help    show this help\n"
-    "\n"
     "Special values: a NaN, or +inf together with -inf, gives nan; otherwise\n"
     "an infinity gives that infinity.  An exactly zero sum is +0, except -0\n"
     "when every term is -0, and -0 in mode down when terms cancel.  An empty\n"
@@ -54,6 +45,11 @@ const char sum_help[] =
     "Exit status: 0 on success; 2 on a bad option, an unreadable file or a\n"
     "malformed number, with a message naming the file and line on standard\n"
     "error and nothing on standard output.\n";
+
+struct sum_options {
+    std::string round = "nearest", path;
+    bool single = false, json = false;
+} opts;
 
 struct mode_name {
     const char *name;
@@ -71,44 +67,13 @@ bool parse_mode(const char *s, uint32_t &rnd) {
     return false;
 }
 
-}  // namespace
-
-int cmd_sum(int argc, char **argv) {
+int run_sum() {
     uint32_t rnd = 0;
-    bool single = false, json = false;
-    const char *path = nullptr;
-    bool options_done = false;
-    for (int i = 1; i < argc; i++) {
-        const char *a = argv[i];
-        if (!options_done && a[0] == '-' && a[1] != '\0') {
-            if (std::strcmp(a, "--") == 0) {
-                options_done = true;
-            } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
-                std::fputs(sum_help, stdout);
-                return finish_output("sum");
-            } else if (std::strcmp(a, "--float") == 0) {
-                single = true;
-            } else if (std::strcmp(a, "--json") == 0) {
-                json = true;
-            } else if (std::strcmp(a, "--round") == 0 || std::strncmp(a, "--round=", 8) == 0) {
-                const char *v = a[7] == '=' ? a + 8 : nullptr;
-                if (!v) {
-                    if (i + 1 >= argc)
-                        return fail("sum", "--round needs a mode: nearest, up, down or zero");
-                    v = argv[++i];
-                }
-                if (!parse_mode(v, rnd))
-                    return fail("sum", "unknown rounding mode '%s' (nearest, up, down or zero)",
-                                v);
-            } else {
-                return fail("sum", "unknown option '%s' (norva sum --help)", a);
-            }
-        } else if (!path) {
-            path = a;
-        } else {
-            return fail("sum", "more than one input file ('%s', '%s')", path, a);
-        }
-    }
+    if (!parse_mode(opts.round.c_str(), rnd))
+        return fail("sum", "unknown rounding mode '%s' (nearest, up, down or zero)",
+                    opts.round.c_str());
+    const bool single = opts.single, json = opts.json;
+    const char *path = opts.path.empty() ? nullptr : opts.path.c_str();
 
     std::FILE *f = stdin;
     std::string name = "<stdin>";
@@ -148,6 +113,19 @@ int cmd_sum(int argc, char **argv) {
         std::printf("%a  %.17g\n", s, s);
     }
     return finish_output("sum");
+}
+
+}  // namespace
+
+void declare_sum(CLI::App &app) {
+    CLI::App *cmd = cli::command(app, "sum", "add numbers exactly and round the sum once",
+                                 sum_details, run_sum, "more than one input file");
+    cli::operand(cmd, "FILE", opts.path, "the numbers; standard input when absent or '-'");
+    cli::value(cmd, "--round", opts.round, "MODE", "a mode: nearest, up, down or zero",
+               "rounding of the result: nearest (ties to even), up (toward +inf), down "
+               "(toward -inf), zero (toward zero)");
+    cli::flag(cmd, "--float", opts.single, "read binary32 numbers and round the sum to a float");
+    cli::flag(cmd, "--json", opts.json, "the sum as a JSON document (norva help)");
 }
 
 }  // namespace tool

@@ -1,5 +1,5 @@
-// The --json output of the tool's commands: a small writer of JSON
-// documents on standard output.
+// The --json output of the tool's commands: JSON documents on standard
+// output, built with nlohmann-json.
 //
 // Conventions shared by every command:
 //  - A computed double is an object {"hex": "0x1.8p+1", "dec": 3}: "hex" is
@@ -21,20 +21,26 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace tool {
 
-// Writes one document.  Every call takes the member's key; inside an array
-// the key is null.  Nesting, commas and indentation are the writer's
-// business; objects and arrays opened `inline_` stay on one line.
+// Builds one document (an nlohmann::ordered_json, so members keep the
+// order of the calls) and writes it on finish().  Every call takes the
+// member's key; inside an array the key is null.  The layout: one member
+// per line, except that objects holding no arrays (an enclosure, a number)
+// stay on one line.
 class json_writer {
 public:
-    explicit json_writer(std::FILE *out = stdout) : out_(out) {}
+    explicit json_writer(std::FILE *out = stdout);
+    ~json_writer();
+    json_writer(const json_writer &) = delete;
+    json_writer &operator=(const json_writer &) = delete;
 
-    void begin_object(const char *key, bool inline_ = false);
+    void begin_object(const char *key);
     void end_object();
-    void begin_array(const char *key, bool inline_ = false);
+    void begin_array(const char *key);
     void end_array();
 
     void string(const char *key, const std::string &value);
@@ -51,20 +57,14 @@ public:
     // {"lo": ..., "hi": ..., "width": ..., "ulps": ...}.
     void enclosure(const char *key, double lo, double hi);
 
-    // Closes what is still open and ends the document with a newline.
+    // Closes what is still open and writes the document, ending with a
+    // newline.
     void finish();
 
 private:
-    bool inline_level() const;
-    void member(const char *key);
-    void open(const char *key, char bracket, bool inline_);
-    void close(char bracket);
-
+    struct document;
     std::FILE *out_;
-    int depth_ = 0;
-    uint64_t inline_depth_ = 0;  // bit d: level d + 1 is inline
-    char closers_[64] = {};
-    bool first_ = true;  // no member yet at the current level
+    std::unique_ptr<document> doc_;
 };
 
 // Opens the document of a command: {"command": NAME, "version": ...}.

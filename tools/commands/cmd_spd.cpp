@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "linear.h"
@@ -20,10 +21,7 @@ namespace tool {
 
 namespace {
 
-const char *const spd_help =
-    "Usage: norva spd A.mtx [--mode 0|1] [--blas] [--factor L.mtx --shift s]\n"
-    "                 [--dense | --sparse] [--json]\n"
-    "\n"
+const char spd_details[] =
     "Proves that the symmetric matrix A (a Matrix Market file; a file whose\n"
     "banner says \"symmetric\" stores one triangle) is positive definite, and\n"
     "prints a guaranteed lower bound of its smallest eigenvalue.\n"
@@ -44,15 +42,6 @@ const char *const spd_help =
     "Status 1 is not a proof of the contrary; the tool says so when a diagonal\n"
     "entry of A is not positive, which does show that A is not positive\n"
     "definite.  A must be exactly symmetric: a(i, j) and a(j, i) the same number.\n"
-    "\n"
-    "  --mode 0        residual formed exactly, rounded once (default)\n"
-    "  --mode 1        floating-point products with an a priori error bound\n"
-    "  --blas          matrix products through OpenBLAS (cblas_dgemm)\n"
-    "  --factor L.mtx  verify this factor (needs --shift)\n"
-    "  --shift s       the shift of the factor; it must be positive for a proof\n"
-    "  --sparse        the sparse driver (norva_spd_sparse), whatever the file\n"
-    "  --dense         the dense driver (norva_spd), whatever the file\n"
-    "  --json          the same results as a JSON document (norva help)\n"
     "\n"
     "The sparse driver factors A - s I for a shift s of its own choice in band\n"
     "storage after a reverse Cuthill-McKee renumbering (a narrow band, or a\n"
@@ -75,6 +64,11 @@ const char *const spd_help =
 constexpr uint64_t sparse_min_n = 1000;
 
 enum class driver { automatic, dense, sparse };
+
+struct spd_options : linear_options {
+    std::string l_path, shift;
+    bool dense = false, sparse = false;
+} opts;
 
 const char *spd_method(int mode, bool blas) {
     if (mode == 0)
@@ -188,43 +182,16 @@ int spd_sparse_path(const entry_list &given, bool automatic, const std::string &
     return finish_output("spd");
 }
 
-}  // namespace
-
-int cmd_spd(int argc, char **argv) {
-    std::vector<std::string> files;
-    std::string l_path;
-    int mode = 0;
-    bool blas = false, have_shift = false, json = false;
+int run_spd() {
+    int mode;
+    if (!check_linear("spd", opts, 1, mode)) return exit_error;
+    const bool blas = opts.blas, json = opts.json, have_shift = !opts.shift.empty();
+    const std::string &a_path = opts.a_path, &l_path = opts.l_path;
+    if (opts.dense && opts.sparse) return fail("spd", "choose one of --dense and --sparse");
+    const driver choice =
+        opts.dense ? driver::dense : opts.sparse ? driver::sparse : driver::automatic;
     double shift = 0;
-    driver choice = driver::automatic;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const int common = common_option("spd", argc, argv, i, 1, mode, blas);
-        if (common == exit_error) return exit_error;
-        if (common) continue;
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            std::fputs(spd_help, stdout);
-            return finish_output("spd");
-        } else if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--dense") || !std::strcmp(arg, "--sparse")) {
-            const driver d = arg[2] == 'd' ? driver::dense : driver::sparse;
-            if (choice != driver::automatic && choice != d)
-                return fail("spd", "choose one of --dense and --sparse");
-            choice = d;
-        } else if (!std::strcmp(arg, "--factor")) {
-            if (i + 1 >= argc) return fail("spd", "--factor needs a Matrix Market file");
-            l_path = argv[++i];
-        } else if (!std::strcmp(arg, "--shift")) {
-            if (!option_number("spd", argc, argv, i, shift)) return exit_error;
-            have_shift = true;
-        } else if (file_operand("spd", arg, files, 1, "A.mtx; a factor goes with --factor") !=
-                   exit_ok) {
-            return exit_error;
-        }
-    }
-    if (files.empty()) return fail("spd", "missing the matrix file (norva spd --help)");
-    const std::string a_path = files[0];
+    if (have_shift && !option_number("spd", "--shift", opts.shift, shift)) return exit_error;
     if (l_path.empty() != !have_shift)
         return fail("spd", "--factor and --shift go together: the shift s with L L^T close to "
                            "A - s I");
@@ -322,6 +289,23 @@ int cmd_spd(int argc, char **argv) {
     std::printf("time %.6f s, n = %llu, mode %d: %s\n", seconds, (unsigned long long)n, mode,
                 spd_method(mode, blas));
     return finish_output("spd");
+}
+
+}  // namespace
+
+void declare_spd(CLI::App &app) {
+    CLI::App *cmd = cli::command(app, "spd", "prove positive definiteness, bound the smallest eigenvalue",
+                                 spd_details, run_spd, "too many files (expected A.mtx; a factor goes with --factor)");
+    declare_linear(cmd, opts, false, 1,
+                   "--mode 0: residual formed exactly, rounded once (the default); --mode 1: "
+                   "floating-point products with an a priori error bound",
+                   true);
+    cli::value(cmd, "--factor", opts.l_path, "L.mtx", "a Matrix Market file",
+               "verify this factor (needs --shift)");
+    cli::value(cmd, "--shift", opts.shift, "s", "a number",
+               "the shift of the factor; it must be positive for a proof");
+    cli::flag(cmd, "--sparse", opts.sparse, "the sparse driver (norva_spd_sparse), whatever the file");
+    cli::flag(cmd, "--dense", opts.dense, "the dense driver (norva_spd), whatever the file");
 }
 
 }  // namespace tool

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "commands.h"
 #include "demo.h"
 #include "json.h"
@@ -54,7 +55,7 @@ void json_line() {
         json_doc->begin_array("lines");
         example_open = true;
     }
-    json_doc->begin_object(nullptr, true);
+    json_doc->begin_object(nullptr);
 }
 
 void run_section(const section &s) {
@@ -194,32 +195,21 @@ void demo_why(const char *text) {
     std::printf("\n\n");
 }
 
-int cmd_demo(int argc, char **argv) {
-    const section *only = nullptr;
+namespace {
+
+struct demo_options {
+    std::string section;
     bool json = false;
-    for (int i = 1; i < argc; i++) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            json = true;
-            continue;
-        }
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::printf(
-                "Usage: norva demo [SECTION] [--json]\n"
-                "\n"
-                "Prints worked examples where ordinary floating point gives a wrong\n"
-                "answer, next to the library's exact or verified results.  Needs no\n"
-                "input; everything shown is computed as it runs.  --json writes the\n"
-                "sections as a JSON document: per example its numbered title and its\n"
-                "lines (label and text, or label and value as {\"hex\", \"dec\"}, or the\n"
-                "explanation \"why\").  Sections (all by default):\n");
-            list_sections(stdout);
-            return finish_output("demo");
-        }
-        if (only) return fail("demo", "expected at most one section");
+} opts;
+
+int run_demo() {
+    const section *only = nullptr;
+    const bool json = opts.json;
+    if (!opts.section.empty()) {
         for (const section &s : sections)
-            if (std::strcmp(argv[i], s.name) == 0) only = &s;
+            if (opts.section == s.name) only = &s;
         if (!only) {
-            fail("demo", "unknown section '%s'; the sections are:", argv[i]);
+            fail("demo", "unknown section '%s'; the sections are:", opts.section.c_str());
             list_sections(stderr);
             return exit_error;
         }
@@ -246,6 +236,27 @@ int cmd_demo(int argc, char **argv) {
         for (const section &s : sections) run_section(s);
     }
     return finish_output("demo");
+}
+
+}  // namespace
+
+void declare_demo(CLI::App &app) {
+    static std::string details =
+        "Prints worked examples where ordinary floating point gives a wrong\n"
+        "answer, next to the library's exact or verified results.  Needs no\n"
+        "input; everything shown is computed as it runs.  --json writes the\n"
+        "sections as a JSON document: per example its numbered title and its\n"
+        "lines (label and text, or label and value as {\"hex\", \"dec\"}, or the\n"
+        "explanation \"why\").  Sections (all by default):\n";
+    for (const section &s : sections) {
+        char line[128];
+        std::snprintf(line, sizeof line, "  %-8s %s\n", s.name, s.title);
+        details += line;
+    }
+    CLI::App *cmd = cli::command(app, "demo", "showcase: results that ordinary floating point gets wrong",
+                                 details.c_str(), run_demo, "expected at most one section");
+    cli::operand(cmd, "SECTION", opts.section, "the one section to show (all by default)");
+    cli::flag(cmd, "--json", opts.json, "the sections as a JSON document (norva help)");
 }
 
 }  // namespace tool

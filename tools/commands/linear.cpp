@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "commands.h"
 #include "numbers.h"
 
@@ -40,44 +41,46 @@ norva_gemm_fn blas_product() {
 #endif
 }
 
-int common_option(const char *command, int argc, char **argv, int &i, int max_mode, int &mode,
-                  bool &blas) {
-    const char *arg = argv[i];
-    if (!std::strcmp(arg, "--mode")) {
-        const char *modes = max_mode == 2 ? "0, 1 or 2" : "0 or 1";
-        if (i + 1 >= argc) return fail(command, "--mode needs a value: %s", modes);
-        const char *v = argv[++i];
-        if (std::strlen(v) != 1 || v[0] < '0' || v[0] > '0' + max_mode)
-            return fail(command, "bad mode '%s' (expected %s)", v, modes);
-        mode = v[0] - '0';
-        return 1;
-    }
-    if (!std::strcmp(arg, "--blas")) {
-        if (!blas_product()) return fail(command, "--blas: this build of the tool has no OpenBLAS");
-        blas = true;
-        return 1;
-    }
-    return 0;
+const char solve_mode_help[] =
+    "--mode 0: bounds from exactly rounded products (the default); --mode 1: floating-point "
+    "products with a priori error bounds; --mode 2: double-length inverse and solution, for "
+    "ill-conditioned systems";
+
+void declare_linear(CLI::App *cmd, linear_options &o, bool rhs, int max_mode,
+                    const char *mode_help, bool blas) {
+    cli::operand(cmd, "A.mtx", o.a_path, "the matrix, a Matrix Market file", "the matrix file");
+    if (rhs)
+        cli::operand(cmd, "B.mtx", o.b_path,
+                     "the right-hand sides, a Matrix Market file (default: one vector of ones)");
+    cli::value(cmd, "--mode", o.mode, max_mode == 2 ? "0|1|2" : "0|1",
+               max_mode == 2 ? "a value: 0, 1 or 2" : "a value: 0 or 1", mode_help)
+        ->default_str("");  // the help of each mode names the default
+    if (blas) cli::flag(cmd, "--blas", o.blas, "matrix products through OpenBLAS (cblas_dgemm)");
+    cli::flag(cmd, "--json", o.json, "the same results as a JSON document (norva help)");
 }
 
-int file_operand(const char *command, const char *arg, std::vector<std::string> &files,
-                 size_t max_files, const char *expected) {
-    if (arg[0] == '-' && arg[1] != '\0')
-        return fail(command, "unknown option '%s' (norva %s --help)", arg, command);
-    if (files.size() == max_files) return fail(command, "too many files (expected %s)", expected);
-    files.push_back(arg);
-    return exit_ok;
-}
-
-bool option_number(const char *command, int argc, char **argv, int &i, double &out) {
-    const char *name = argv[i];
-    if (i + 1 >= argc) {
-        fail(command, "%s needs a number", name);
+bool check_linear(const char *command, const linear_options &o, int max_mode, int &mode) {
+    const std::string &v = o.mode;
+    if (v.size() != 1 || v[0] < '0' || v[0] > '0' + max_mode) {
+        fail(command, "bad mode '%s' (expected %s)", v.c_str(), max_mode == 2 ? "0, 1 or 2" : "0 or 1");
         return false;
     }
-    const std::string v = argv[++i];
-    if (parse_double(v, out) != parse_status::ok || !std::isfinite(out)) {
-        fail(command, "%s: '%s' is not a finite number", name, v.c_str());
+    mode = v[0] - '0';
+    if (o.blas && !blas_product()) {
+        fail(command, "--blas: this build of the tool has no OpenBLAS");
+        return false;
+    }
+    if (o.a_path.empty()) {
+        fail(command, "missing the matrix file (norva %s --help)", command);
+        return false;
+    }
+    return true;
+}
+
+bool option_number(const char *command, const char *option, const std::string &text,
+                   double &out) {
+    if (parse_double(text, out) != parse_status::ok || !std::isfinite(out)) {
+        fail(command, "%s: '%s' is not a finite number", option, text.c_str());
         return false;
     }
     return true;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "linear.h"
@@ -18,9 +19,7 @@ namespace tool {
 
 namespace {
 
-const char *const batch_help =
-    "Usage: norva batch A.mtx [B.mtx] [--mode 0|1|2] [--json]\n"
-    "\n"
+const char batch_details[] =
     "Encloses the solutions of count dense systems A_k x_k = b_k of one order n,\n"
     "solved in parallel in one call (norva_solve_batch), each exactly as\n"
     "norva solve solves it on its own: the same bounds, bit for bit.\n"
@@ -40,40 +39,18 @@ const char *const batch_help =
     "as a JSON document (norva help explains its conventions), with a status\n"
     "and the enclosures per system.\n"
     "\n"
-    "  --mode 0   bounds from exactly rounded products (default)\n"
-    "  --mode 1   floating-point products with a priori error bounds\n"
-    "  --mode 2   double-length inverse and solution, for ill-conditioned systems\n";
+    "--blas is not taken: the batch solves with the library's built-in product.\n";
+
+linear_options opts;
 
 // At most this many unproven systems are named in the text output.
 constexpr uint64_t listed_unproven = 20;
 
-}  // namespace
-
-int cmd_batch(int argc, char **argv) {
-    std::vector<std::string> files;
-    int mode = 0;
-    bool blas = false, json = false;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const int common = common_option("batch", argc, argv, i, 2, mode, blas);
-        if (common == exit_error) return exit_error;
-        if (common) {
-            if (blas)
-                return fail("batch", "--blas: the batch solves with the library's built-in "
-                                     "product (norva solve takes --blas)");
-            continue;
-        }
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            std::fputs(batch_help, stdout);
-            return finish_output("batch");
-        } else if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (file_operand("batch", arg, files, 2, "A.mtx [B.mtx]") != exit_ok) {
-            return exit_error;
-        }
-    }
-    if (files.empty()) return fail("batch", "missing the matrix file (norva batch --help)");
-    const std::string a_path = files[0], b_path = files.size() > 1 ? files[1] : "";
+int run_batch() {
+    int mode;
+    if (!check_linear("batch", opts, 2, mode)) return exit_error;
+    const bool json = opts.json;
+    const std::string &a_path = opts.a_path, &b_path = opts.b_path;
 
     dense_matrix A, B;
     if (!load_matrix("batch", a_path, A)) return exit_error;
@@ -158,6 +135,14 @@ int cmd_batch(int argc, char **argv) {
                 seconds / (double)count, (unsigned long long)count, (unsigned long long)n, mode,
                 method);
     return finish_output("batch");
+}
+
+}  // namespace
+
+void declare_batch(CLI::App &app) {
+    CLI::App *cmd = cli::command(app, "batch", "verified solves of many small dense systems in one call",
+                                 batch_details, run_batch, "too many files (expected A.mtx [B.mtx])");
+    declare_linear(cmd, opts, true, 2, solve_mode_help, false);
 }
 
 }  // namespace tool

@@ -11,27 +11,40 @@
 #include "matrix_market.h"
 #include "norva.h"
 
+namespace CLI {
+class App;
+}
+
 namespace tool {
 
 // The product callback of --blas (OpenBLAS cblas_dgemm), or null when the
 // tool was built without OpenBLAS.
 norva_gemm_fn blas_product();
 
-// Options shared by the commands: --mode M (0 .. max_mode) and --blas.
-// Returns 1 when argv[i] was one of them (i then points at its last word),
-// 0 when it was not, and exit_error after a message.
-int common_option(const char *command, int argc, char **argv, int &i, int max_mode, int &mode,
-                  bool &blas);
+// The operands and options the linear-algebra commands share, as written.
+struct linear_options {
+    std::string a_path, b_path, mode = "0";
+    bool blas = false, json = false;
+};
 
-// A non-option argument is the next of at most `max_files` files, usage
-// `expected` ("A.mtx [B.mtx]"); anything else starting with '-' is an unknown
-// option.  Returns exit_ok, or exit_error after a message.
-int file_operand(const char *command, const char *arg, std::vector<std::string> &files,
-                 size_t max_files, const char *expected);
+// Declares on `cmd` the operand A.mtx (and B.mtx with `rhs`), --mode with
+// modes 0 .. max_mode (`mode_help`: what each does), --blas (with
+// `blas`) and --json.
+void declare_linear(CLI::App *cmd, linear_options &o, bool rhs, int max_mode,
+                    const char *mode_help, bool blas);
 
-// The finite number after the option argv[i] (i advanced to it).  False
-// after a message when the value is missing, malformed or not finite.
-bool option_number(const char *command, int argc, char **argv, int &i, double &out);
+// The help of --mode for the solvers of solve, batch and lstsq.
+extern const char solve_mode_help[];
+
+// Checks what declare_linear declared: the mode (into `mode`), --blas
+// (this build may have no OpenBLAS) and the matrix file.  False after a
+// message.
+bool check_linear(const char *command, const linear_options &o, int max_mode, int &mode);
+
+// The finite number `text`, the value of `option`.  False after a message
+// when it is malformed or not finite.
+bool option_number(const char *command, const char *option, const std::string &text,
+                   double &out);
 
 // Reads a Matrix Market file; false after a message ("FILE:LINE: ...").
 bool load_matrix(const char *command, const std::string &path, dense_matrix &m);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "linear.h"
@@ -20,11 +21,7 @@ namespace tool {
 
 namespace {
 
-const char *const solve_help =
-    "Usage: norva solve A.mtx [B.mtx] [--mode 0|1|2] [--blas]\n"
-    "                   [--radius R.mtx | --rel-radius r] [--rhs-radius S.mtx]\n"
-    "                   [--dense | --band | --sparse] [--json]\n"
-    "\n"
+const char solve_details[] =
     "Encloses the solution of A X = B for the square matrix A and the right-hand\n"
     "sides B (default: one vector of ones), both Matrix Market files (array or\n"
     "coordinate; real or integer; general, symmetric or skew-symmetric).\n"
@@ -36,39 +33,14 @@ const char *const solve_help =
     "and the method.  --json writes the same as a JSON document (norva help\n"
     "explains its conventions).\n"
     "\n"
-    "  --mode 0   bounds from exactly rounded products (default)\n"
-    "  --mode 1   floating-point products with a priori error bounds\n"
-    "  --mode 2   double-length inverse and solution, for ill-conditioned systems\n"
-    "  --blas     matrix products through OpenBLAS (cblas_dgemm)\n"
-    "\n"
-    "Uncertain data (measurement or modelling errors): with a radius the entries\n"
-    "are intervals, and the enclosure holds for the solution of every system\n"
-    "whose entries lie inside them, not only for the numbers in the files.\n"
-    "\n"
-    "  --radius R.mtx      a_ij lies in [a_ij - r_ij, a_ij + r_ij]; R has the\n"
-    "                      shape of A, entries >= 0\n"
-    "  --rel-radius r      a_ij lies in [a_ij - r |a_ij|, a_ij + r |a_ij|], r >= 0\n"
-    "                      (r = 1e-3 for coefficients known to 0.1 percent)\n"
-    "  --rhs-radius S.mtx  b_ij lies in [b_ij - s_ij, b_ij + s_ij]; S has the\n"
-    "                      shape of B, entries >= 0\n"
-    "\n"
-    "The ends a_ij - r_ij and a_ij + r_ij (of the doubles read) are rounded\n"
-    "outward, so the intervals solved for contain the exact ones.  Interval\n"
-    "systems are solved in mode 0 or 1.\n"
-    "A component stays unproven when the data admit a singular matrix or the\n"
+    "Uncertain data (measurement or modelling errors): with a radius (--radius,\n"
+    "--rel-radius, --rhs-radius) the entries are intervals, and the enclosure\n"
+    "holds for the solution of every system whose entries lie inside them, not\n"
+    "only for the numbers in the files.  The ends a_ij - r_ij and a_ij + r_ij\n"
+    "(of the doubles read) are rounded outward, so the intervals solved for\n"
+    "contain the exact ones.  Interval systems are solved in mode 0 or 1.  A\n"
+    "component stays unproven when the data admit a singular matrix or the\n"
     "radii are too wide for the proof.\n"
-    "\n"
-    "Band and sparse matrices:\n"
-    "\n"
-    "  --band     the band solver, with the bandwidths of the nonzeros of A (the\n"
-    "             largest i - j and j - i)\n"
-    "  --sparse   the sparse solver: a reverse Cuthill-McKee renumbering of A\n"
-    "             into a band for the band solver, or (a library built with\n"
-    "             CHOLMOD) a fill-reducing ordering and a sparse Cholesky\n"
-    "             factorization of A or A^T A; the band when it is narrow\n"
-    "             or the matrix fills a quarter of it, the sparse factor\n"
-    "             otherwise\n"
-    "  --dense    the dense solver, whatever the file\n"
     "\n"
     "A coordinate file with n >= 1000 and at most n^2/10 entries (mirror images\n"
     "of a symmetric file counted) takes the sparse path unless --dense, --band,\n"
@@ -85,6 +57,11 @@ const char *const solve_help =
     "per entry of the lower triangle of A), the matrix factored (A or A^T A),\n"
     "lambda_low, a proven lower bound of its smallest eigenvalue, and the\n"
     "radius of the enclosures.\n";
+
+struct solve_options : linear_options {
+    std::string r_path, s_path, rel;
+    bool dense = false, band = false, sparse = false;
+} opts;
 
 // The sparse path is the default for a coordinate file with n >= sparse_min_n
 // and at most n^2 / 10 entries: below that order the dense solver is quick
@@ -108,7 +85,7 @@ void json_problem(json_writer &w, uint64_t n, uint64_t nrhs, const std::string &
 
 // {"lower": kl, "upper": ku}.
 void json_band(json_writer &w, const char *key, uint64_t kl, uint64_t ku) {
-    w.begin_object(key, true);
+    w.begin_object(key);
     w.unsigned_integer("lower", kl);
     w.unsigned_integer("upper", ku);
     w.end_object();
@@ -266,45 +243,23 @@ bool interval_ends(const dense_matrix &d, const std::string &name, const dense_m
     return true;
 }
 
-}  // namespace
-
-int cmd_solve(int argc, char **argv) {
-    std::vector<std::string> files;
-    std::string r_path, s_path, rel_text;
-    int mode = 0;
-    bool blas = false, relative = false, json = false;
-    path choice = path::automatic;
+int run_solve() {
+    int mode;
+    if (!check_linear("solve", opts, 2, mode)) return exit_error;
+    const bool blas = opts.blas, json = opts.json, relative = !opts.rel.empty();
+    const std::string &a_path = opts.a_path, &b_path = opts.b_path, &r_path = opts.r_path,
+                      &s_path = opts.s_path, &rel_text = opts.rel;
+    if (opts.dense + opts.band + opts.sparse > 1)
+        return fail("solve", "choose one of --dense, --band and --sparse");
+    const path choice = opts.dense  ? path::dense
+                        : opts.band ? path::band
+                        : opts.sparse ? path::sparse
+                                      : path::automatic;
     double rel = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const int common = common_option("solve", argc, argv, i, 2, mode, blas);
-        if (common == exit_error) return exit_error;
-        if (common) continue;
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            std::fputs(solve_help, stdout);
-            return finish_output("solve");
-        } else if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--radius") || !std::strcmp(arg, "--rhs-radius")) {
-            if (i + 1 >= argc) return fail("solve", "%s needs a Matrix Market file of radii", arg);
-            (std::strcmp(arg, "--radius") ? s_path : r_path) = argv[++i];
-        } else if (!std::strcmp(arg, "--dense") || !std::strcmp(arg, "--band") ||
-                   !std::strcmp(arg, "--sparse")) {
-            const path p = arg[2] == 'd' ? path::dense : arg[2] == 'b' ? path::band : path::sparse;
-            if (choice != path::automatic && choice != p)
-                return fail("solve", "choose one of --dense, --band and --sparse");
-            choice = p;
-        } else if (!std::strcmp(arg, "--rel-radius")) {
-            if (!option_number("solve", argc, argv, i, rel)) return exit_error;
-            if (!(rel >= 0)) return fail("solve", "--rel-radius: %s is negative", argv[i]);
-            relative = true;
-            rel_text = argv[i];
-        } else if (file_operand("solve", arg, files, 2, "A.mtx [B.mtx]") != exit_ok) {
-            return exit_error;
-        }
+    if (relative) {
+        if (!option_number("solve", "--rel-radius", rel_text, rel)) return exit_error;
+        if (!(rel >= 0)) return fail("solve", "--rel-radius: %s is negative", rel_text.c_str());
     }
-    if (files.empty()) return fail("solve", "missing the matrix file (norva solve --help)");
-    const std::string a_path = files[0], b_path = files.size() > 1 ? files[1] : "";
     if (relative && !r_path.empty())
         return fail("solve", "--radius and --rel-radius both give the radii of A; choose one");
     const bool interval = relative || !r_path.empty() || !s_path.empty();
@@ -413,6 +368,30 @@ int cmd_solve(int argc, char **argv) {
                 (unsigned long long)n, (unsigned long long)nrhs, nrhs == 1 ? "" : "s", mode,
                 interval ? "interval system, " : "", solve_method(mode, blas));
     return finish_output("solve");
+}
+
+}  // namespace
+
+void declare_solve(CLI::App &app) {
+    CLI::App *cmd = cli::command(app, "solve", "verified solve of a dense, interval, band or sparse system",
+                                 solve_details, run_solve, "too many files (expected A.mtx [B.mtx])");
+    declare_linear(cmd, opts, true, 2, solve_mode_help, true);
+    cli::value(cmd, "--radius", opts.r_path, "R.mtx", "a Matrix Market file of radii",
+               "a_ij lies in [a_ij - r_ij, a_ij + r_ij]; R has the shape of A, entries >= 0");
+    cli::value(cmd, "--rel-radius", opts.rel, "r", "a number",
+               "a_ij lies in [a_ij - r |a_ij|, a_ij + r |a_ij|], r >= 0 (r = 1e-3 for "
+               "coefficients known to 0.1 percent)");
+    cli::value(cmd, "--rhs-radius", opts.s_path, "S.mtx", "a Matrix Market file of radii",
+               "b_ij lies in [b_ij - s_ij, b_ij + s_ij]; S has the shape of B, entries >= 0");
+    cli::flag(cmd, "--band", opts.band,
+              "the band solver, with the bandwidths of the nonzeros of A (the largest i - j and "
+              "j - i)");
+    cli::flag(cmd, "--sparse", opts.sparse,
+              "the sparse solver: a reverse Cuthill-McKee renumbering of A into a band for the "
+              "band solver, or (a library built with CHOLMOD) a fill-reducing ordering and a "
+              "sparse Cholesky factorization of A or A^T A; the band when it is narrow or the "
+              "matrix fills a quarter of it, the sparse factor otherwise");
+    cli::flag(cmd, "--dense", opts.dense, "the dense solver, whatever the file");
 }
 
 }  // namespace tool

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "json.h"
 #include "linear.h"
@@ -18,10 +19,7 @@ namespace tool {
 
 namespace {
 
-const char *const eig_help =
-    "Usage: norva eig A.mtx [--mode 0|1] [--blas] [--vectors V.mtx --values d.mtx]\n"
-    "                 [--json]\n"
-    "\n"
+const char eig_details[] =
     "Encloses every eigenvalue of the symmetric matrix A (a Matrix Market file;\n"
     "a file whose banner says \"symmetric\" stores one triangle): row i bounds\n"
     "the i-th smallest eigenvalue, multiplicities counted.\n"
@@ -52,14 +50,12 @@ const char *const eig_help =
     "and the method.  A must be exactly symmetric: a(i, j) and a(j, i) the\n"
     "same number.\n"
     "\n"
-    "  --mode 0         products formed exactly, rounded once (default)\n"
-    "  --mode 1         floating-point products with an a priori error bound\n"
-    "  --blas           matrix products through OpenBLAS (cblas_dgemm)\n"
-    "  --vectors V.mtx  approximate eigenvectors, one per column (needs --values)\n"
-    "  --values d.mtx   approximate eigenvalues (needs --vectors)\n"
-    "  --json           the same results as a JSON document (norva help); the\n"
-    "                   overlapping enclosures are listed in \"overlaps\", and\n"
-    "                   \"simple\" holds true or false per eigenvalue\n";
+    "With --json the overlapping enclosures are listed in \"overlaps\", and\n"
+    "\"simple\" holds true or false per eigenvalue.\n";
+
+struct eig_options : linear_options {
+    std::string v_path, d_path;
+} opts;
 
 const char *eig_method(int mode, bool blas) {
     if (mode == 0)
@@ -126,7 +122,7 @@ void json_overlaps(json_writer &w, bool proven, const double *lo, const double *
         double top;
         const uint64_t last = overlap_run(lo, hi, n, first, &top);
         if (last > first) {
-            w.begin_object(nullptr, true);
+            w.begin_object(nullptr);
             w.unsigned_integer("first", first + 1);
             w.unsigned_integer("last", last + 1);
             w.exact("lo", lo[first]);
@@ -138,34 +134,11 @@ void json_overlaps(json_writer &w, bool proven, const double *lo, const double *
     w.end_array();
 }
 
-}  // namespace
-
-int cmd_eig(int argc, char **argv) {
-    std::vector<std::string> files;
-    std::string v_path, d_path;
-    int mode = 0;
-    bool blas = false, json = false;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        const int common = common_option("eig", argc, argv, i, 1, mode, blas);
-        if (common == exit_error) return exit_error;
-        if (common) continue;
-        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            std::fputs(eig_help, stdout);
-            return finish_output("eig");
-        } else if (!std::strcmp(arg, "--json")) {
-            json = true;
-        } else if (!std::strcmp(arg, "--vectors") || !std::strcmp(arg, "--values")) {
-            if (i + 1 >= argc) return fail("eig", "%s needs a Matrix Market file", arg);
-            (std::strcmp(arg, "--vectors") ? d_path : v_path) = argv[++i];
-        } else if (file_operand("eig", arg, files, 1,
-                                "A.mtx; approximate eigenpairs go with --vectors and --values") !=
-                   exit_ok) {
-            return exit_error;
-        }
-    }
-    if (files.empty()) return fail("eig", "missing the matrix file (norva eig --help)");
-    const std::string a_path = files[0];
+int run_eig() {
+    int mode;
+    if (!check_linear("eig", opts, 1, mode)) return exit_error;
+    const bool blas = opts.blas, json = opts.json;
+    const std::string &a_path = opts.a_path, &v_path = opts.v_path, &d_path = opts.d_path;
     if (v_path.empty() != d_path.empty())
         return fail("eig", "--vectors and --values go together: the eigenvectors V and the "
                            "eigenvalues d with A V close to V diag(d)");
@@ -245,6 +218,22 @@ int cmd_eig(int argc, char **argv) {
                 given ? ("from " + v_path + " and " + d_path).c_str() : "by the Jacobi method",
                 eig_method(mode, blas));
     return finish_output("eig");
+}
+
+}  // namespace
+
+void declare_eig(CLI::App &app) {
+    CLI::App *cmd = cli::command(
+        app, "eig", "enclose every eigenvalue of a symmetric matrix", eig_details, run_eig,
+        "too many files (expected A.mtx; approximate eigenpairs go with --vectors and --values)");
+    declare_linear(cmd, opts, false, 1,
+                   "--mode 0: products formed exactly, rounded once (the default); --mode 1: "
+                   "floating-point products with an a priori error bound",
+                   true);
+    cli::value(cmd, "--vectors", opts.v_path, "V.mtx", "a Matrix Market file",
+               "approximate eigenvectors, one per column (needs --values)");
+    cli::value(cmd, "--values", opts.d_path, "d.mtx", "a Matrix Market file",
+               "approximate eigenvalues (needs --vectors)");
 }
 
 }  // namespace tool
