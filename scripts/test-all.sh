@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The whole test matrix, as CI runs it:
-#   1. native Release build, all tests
+#   1. native Release build, all tests (laid out for /usr, as the Debian
+#      packages are: the debian_packages test builds them with cpack and
+#      uses them from a scratch root)
 #   2. fuzz: the libFuzzer harnesses (clang, ASan + UBSan), each for
 #      NORVA_FUZZ_SECONDS (default 20) seconds (scripts/fuzz.sh)
 #   3. AddressSanitizer + UBSan build (no benchmarks), all tests
-#   4. AArch64 cross build (no tool, no benchmarks, no CHOLMOD: the band
-#      path serves the sparse exports), all tests under qemu
+#   4. AArch64 cross build (no benchmarks, no CHOLMOD: the band path serves
+#      the sparse exports), all tests under qemu, and the arm64 Debian
+#      packages built and checked with lintian
 # Build trees: build/native, build/fuzz, build/asan, build/aarch64 in the
 # repository.  Every build replays the fuzz corpora as tests.
 # Every stage runs even when an earlier one failed; the summary at the end
@@ -92,7 +95,10 @@ total0=$SECONDS
 for stage in $stages; do
   case $stage in
     native)
-      run_stage native build/native -DCMAKE_BUILD_TYPE=Release ;;
+      # The libdir is given: GNUInstallDirs keeps a cached one when the
+      # prefix of an existing build tree changes.
+      run_stage native build/native -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+        -DCMAKE_INSTALL_LIBDIR="lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)" ;;
     fuzz)
       mkdir -p build
       run_fuzz_stage ;;
@@ -106,7 +112,9 @@ for stage in $stages; do
     aarch64)
       run_stage aarch64 build/aarch64 -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" -DNORVA_STATIC_TESTS=ON \
-        -DNORVA_BUILD_TOOLS=OFF -DNORVA_BUILD_BENCH=OFF -DNORVA_WITH_CHOLMOD=OFF ;;
+        -DNORVA_BUILD_BENCH=OFF -DNORVA_WITH_CHOLMOD=OFF \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib/aarch64-linux-gnu \
+        -DNORVA_BUILD_PYTHON=ON ;;
     *)
       echo "test-all: unknown stage $stage" >&2
       result[$stage]="FAILED (unknown stage)"; seconds[$stage]=0; order+=("$stage")
