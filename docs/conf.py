@@ -1,6 +1,6 @@
 # Sphinx configuration of the norva manual (Debian's python3-sphinx 5.3 and
 # python3-breathe; run by /usr/bin/python3).  docs/CMakeLists.txt runs it with
-# the environment below:
+# the environment below (absolute paths: Sphinx reads this file in docs/):
 #
 #   NORVA_DOXYGEN_XML   the Doxygen XML of include/norva.h (required)
 #   NORVA_GENERATED     directory holding cli.rst, the output of
