@@ -13,18 +13,22 @@ class Enclosure:
 
     Attributes
     ----------
-    lo, hi : ndarray
-        The bounds, shaped like the result (a vector, or n x k for k
+    lo : ndarray
+        The lower bounds, shaped like the result (a vector, or n x k for k
         right-hand sides; for a stack of systems, the stack's shape in
         front).  An unproven component is [-inf, +inf].
+    hi : ndarray
+        The upper bounds, shaped like lo.
     status : int or ndarray of int
         0 when every component is proven, 1 otherwise; for a stack of
         systems, an integer array with one status per system.
     proven : ndarray of bool
         Which components are proven (not [-inf, +inf]).
-    mid, rad : ndarray
-        A midpoint and a radius rounded up: [mid - rad, mid + rad] contains
-        [lo, hi].  For an unproven component mid is NaN and rad is +inf.
+    mid : ndarray
+        A midpoint: [mid - rad, mid + rad] contains [lo, hi].  NaN for an
+        unproven component.
+    rad : ndarray
+        A radius rounded up around mid; +inf for an unproven component.
     """
 
     __slots__ = ("lo", "hi", "status", "what")
