@@ -8,6 +8,7 @@
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 #include <mpfr.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +71,7 @@ std::string read_file(const fs::path &p) {
 struct run_result {
     int status = -1;  // exit status, -1 if the tool did not exit normally
     std::string out, err;
+    long max_rss_kb = 0;  // the most memory the tool held, in KiB
 };
 
 // Runs the tool with the given arguments; standard input is `input` (empty
@@ -99,7 +101,9 @@ run_result run(const std::vector<std::string> &args, const std::string *input = 
     }
     run_result r;
     int st = 0;
-    if (pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+    struct rusage usage {};
+    if (pid > 0 && wait4(pid, &st, 0, &usage) == pid && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+    r.max_rss_kb = usage.ru_maxrss;
     r.out = read_file(out);
     r.err = read_file(err);
     fs::remove(in);
@@ -1855,6 +1859,52 @@ TEST(ToolDemo, BatchSectionHoldsItsClaims) {
     char *end;
     EXPECT_LE(std::strtod(r.out.c_str() + p + 8, &end), 3.0);
     EXPECT_GE(std::strtod(end + 1, nullptr), 3.0);
+}
+
+// The reference in reStructuredText has a section per command, and every
+// option that `norva solve --help` lists is a term of the solve section.
+TEST(ToolCli, ReferenceListsEveryCommandAndOption) {
+    const run_result ref = run({"help", "--format=rst"});
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    const jvalue list = run_json({"help"});
+    for (const jvalue &c : list["commands"].arr) {
+        const std::string title = "norva " + c["name"].str;
+        EXPECT_NE(ref.out.find(title + "\n" + std::string(title.size(), '-') + "\n"),
+                  std::string::npos)
+            << title;
+    }
+    const size_t from = ref.out.find("norva solve\n"), to = ref.out.find("\nnorva ", from + 1);
+    ASSERT_NE(from, std::string::npos);
+    std::istringstream terms(ref.out.substr(from, to - from)), help(run({"solve", "--help"}).out);
+    std::string terms_text, line;
+    while (std::getline(terms, line))
+        if (line.rfind("``", 0) == 0) terms_text += line + "\n";
+    int options = 0;
+    while (std::getline(help, line)) {
+        if (line.rfind("  -", 0) != 0) continue;
+        std::istringstream names(line.substr(2, line.find(' ', 2) - 2));
+        for (std::string name; std::getline(names, name, ','); ++options)
+            EXPECT_NE(terms_text.find(name), std::string::npos) << name;
+    }
+    EXPECT_GE(options, 10);
+}
+
+// A size line announcing far more entries than the file holds fails at the
+// end of the file, without first allocating what it announces (2 GiB).
+TEST(ToolMatrixMarket, HostileSizeLinesFailWithoutTheirAllocation) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"array real general\n16384 16384\n", {"spd", "--dense"}},
+        {"coordinate real general\n1000000 1000000 268435456\n", {"solve"}},
+        {"coordinate real symmetric\n16384 16384 268435456\n", {"eig"}},
+    };
+    for (const auto &[header, command] : cases) {
+        const std::string file = write_file("hostile.mtx", "%%MatrixMarket matrix " + header).string();
+        std::vector<std::string> args = command;
+        args.push_back(file);
+        const run_result r = run(args);
+        EXPECT_TRUE(rejected(r, {file + ":2:", "only 0 of"})) << header;
+        EXPECT_LT(r.max_rss_kb, 256 * 1024) << header;
+    }
 }
 
 // Unproven enclosures as strings; errors as without --json; a file name

@@ -3,6 +3,7 @@
 // for "coordinate".
 #include "matrix_market.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -60,6 +61,14 @@ bool parse_index(const std::string &t, uint64_t max, uint64_t &out) {
     return true;
 }
 
+// Room for one more element of `v`: its capacity doubles, up to `cap`
+// elements (the count the size line announces; more is an error).
+template <class T>
+void grow(std::vector<T> &v, uint64_t cap) {
+    if (v.size() < v.capacity()) return;
+    v.reserve(std::min<uint64_t>(cap, std::max<uint64_t>(64, 2 * v.capacity())));
+}
+
 // Reads `f` into `m`: a coordinate file into m.list when `keep_list`, every
 // other file into m.dense.
 bool read_stored(std::FILE *f, const std::string &name, bool keep_list, stored_matrix &sm,
@@ -105,26 +114,23 @@ bool read_stored(std::FILE *f, const std::string &name, bool keep_list, stored_m
                          : "bad size line (expected: rows columns entries)");
     if ((symmetric || skew) && rows != cols) return err("a symmetric matrix must be square");
     sm.listed = keep_list && !array;
-    dense_matrix &m = sm.dense;
+    if (!sm.listed && rows * cols > (1ull << 28)) return err("matrix too large for a dense solve");
+    // The entries are kept as they arrive (the values of an array file in
+    // the order of the file, the triples of a coordinate file in `list`),
+    // and a dense matrix is formed only once they have all been read: the
+    // size line alone allocates nothing.
     entry_list &list = sm.list;
-    if (sm.listed) {
-        list.rows = rows;
-        list.cols = cols;
-    } else {
-        if (rows * cols > (1ull << 28)) return err("matrix too large for a dense solve");
-        m.rows = rows;
-        m.cols = cols;
-        m.v.assign(rows * cols, 0.0);
-    }
+    list.rows = rows;
+    list.cols = cols;
+    std::vector<double> values;
     std::unordered_set<uint64_t> seen;  // i * cols + j of the coordinate entries read
 
-    uint64_t expected = nnz;
-    if (array) {
-        expected = 0;
-        for (uint64_t j = 0; j < cols; ++j)  // entries stored column by column
-            for (uint64_t i = 0; i < rows; ++i)
-                if (general || (symmetric && i >= j) || (skew && i > j)) ++expected;
-    }
+    // An array file lists the stored triangle of a symmetric matrix (with
+    // the diagonal) or of a skew-symmetric one (without).
+    const uint64_t expected = !array  ? nnz
+                              : general ? rows * cols
+                              : symmetric ? rows * (rows + 1) / 2
+                                          : rows * (rows - 1) / 2;
     uint64_t got = 0, ai = 0, aj = 0;
     while (in.next(s)) {
         if (blank(s) || s[0] == '%') continue;
@@ -173,14 +179,16 @@ bool read_stored(std::FILE *f, const std::string &name, bool keep_list, stored_m
                 if (!((c >= '0' && c <= '9') || c == '-' || c == '+'))
                     return err("'" + value + "' is not an integer");
         }
-        if (sm.listed) {
+        if (array) {
+            grow(values, expected);
+            values.push_back(x);
+        } else {
+            grow(list.row, expected);
+            grow(list.col, expected);
+            grow(list.val, expected);
             list.row.push_back(i);
             list.col.push_back(j);
             list.val.push_back(x);
-        } else {
-            m.at(i, j) = x;
-            if (symmetric && i != j) m.at(j, i) = x;
-            if (skew) m.at(j, i) = -x;
         }
         ++got;
     }
@@ -196,6 +204,26 @@ bool read_stored(std::FILE *f, const std::string &name, bool keep_list, stored_m
             list.col.push_back(list.row[e]);
             list.val.push_back(skew ? -list.val[e] : list.val[e]);
         }
+    if (sm.listed) return true;
+
+    dense_matrix &m = sm.dense;
+    m.rows = rows;
+    m.cols = cols;
+    m.v.assign(rows * cols, 0.0);
+    auto set = [&](uint64_t i, uint64_t j, double x) {
+        m.at(i, j) = x;
+        if (symmetric && i != j) m.at(j, i) = x;
+        if (skew) m.at(j, i) = -x;
+    };
+    if (array) {
+        uint64_t k = 0;
+        for (uint64_t j = 0; j < cols; ++j)
+            for (uint64_t i = 0; i < rows; ++i)
+                if (general || (symmetric && i >= j) || (skew && i > j)) set(i, j, values[k++]);
+    } else {
+        for (uint64_t e = 0; e < got; ++e) set(list.row[e], list.col[e], list.val[e]);
+    }
+    sm.list = entry_list();
     return true;
 }
 
