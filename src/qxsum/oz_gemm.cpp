@@ -5,6 +5,7 @@
 // rounded once at the end.  Anything the scheme cannot take (special values,
 // too wide exponent ranges, too long inner dimensions, missing memory) goes
 // to qxgemm, so the results are those of qxgemm bit for bit.
+#include <cmath>
 #include <cstring>
 
 #include "common/fenv_guard.h"
@@ -183,17 +184,34 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     slice_rows(m, k, A, lda, [&](uint64_t i, uint64_t) { return rowlo[i]; }, v, sA, sa, mk, markA);
     slice_rows(k, n, B, ldb, [&](uint64_t, uint64_t j) { return collo[j]; }, v, sB, sb, kn, markB);
 
-    for (int s = 0; s < sA; ++s) {
+    // Every entry of a slice product is an integer of magnitude below
+    // k 2^(2v) <= 2^(L+2v).  A product that is not (a callback that breaks
+    // its contract, or one that reports an error with NaN) is never taken:
+    // converting it would be undefined, and AArch64 turns NaN into 0, which
+    // would pass for an exact product.  The whole product then falls back to
+    // the exact engine, which does not use the callback.
+    const double limit = std::ldexp(1.0, L + 2 * v);
+    int broken = 0;
+    for (int s = 0; s < sA && !broken; ++s) {
         if (!markA[s]) continue;
-        for (int t = 0; t < sB; ++t) {
+        for (int t = 0; t < sB && !broken; ++t) {
             if (!markB[t]) continue;
             gemm(m, n, k, sa + (uint64_t)s * mk, k, sb + (uint64_t)t * kn, n, scratch, n, ctx);
             int64_t *lv = level + (uint64_t)(s + t) * mn;
             norva::for_shares(mn, mn, parallel_elements, [&](norva::share r) {
-                for (uint64_t q = r.begin; q < r.end; ++q) lv[q] += (int64_t)scratch[q];
+                int bad = 0;
+                for (uint64_t q = r.begin; q < r.end; ++q) {
+                    const double x = scratch[q];
+                    const bool in_range = std::fabs(x) <= limit;  // false for NaN
+                    const int64_t digit = in_range ? (int64_t)x : 0;
+                    bad |= !in_range | ((double)digit != x);
+                    lv[q] += digit;
+                }
+                if (bad) __atomic_store_n(&broken, 1, __ATOMIC_RELAXED);
             });
         }
     }
+    if (broken) return fallback();
 
     const int nw = oz_finish_words(v, W);
     norva::for_shares(m, mn, parallel_elements, [&](norva::share r) {

@@ -256,6 +256,32 @@ TEST(OzakiProduct, FallBacks) {
     }
 }
 
+// A callback that breaks its contract in one entry of every product: the
+// product is not taken (NaN would pass for 0 on AArch64), and the result is
+// the exact engine's.
+void faulty_gemm(uint64_t m, uint64_t n, uint64_t k, const double *A, uint64_t lda,
+                 const double *B, uint64_t ldb, double *C, uint64_t ldc, void *ctx) {
+    reverse_gemm(m, n, k, A, lda, B, ldb, C, ldc, nullptr);
+    C[ldc + 1] = *(const double *)ctx;
+}
+
+TEST(OzakiProduct, ProductsBreakingTheContractAreNotTaken) {
+    gen g(5);
+    const double faults[] = {std::numeric_limits<double>::quiet_NaN(), -INFINITY, 0.5, 0x1p60,
+                             -0x1p54};
+    for (const double f : faults)
+        for (unsigned rnd = 0; rnd < 4; ++rnd) {
+            const problem p = make_problem(g, 0, 4, 3, 40);
+            expect_as_qxgemm(
+                p, rnd,
+                [&](double *c) {
+                    return qxgemm_oz(p.m, p.n, p.k, p.A.data(), p.lda, p.B.data(), p.ldb, c, p.beta,
+                                     p.ldc, rnd, faulty_gemm, (void *)&f);
+                },
+                "faulty callback");
+        }
+}
+
 TEST(OzakiProduct, SignedZerosAndSingleRounding) {
     // A row of -0 against a positive column inside a product that otherwise
     // goes through the scheme: that entry is -0, as qxgemm gives.
