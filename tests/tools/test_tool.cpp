@@ -1903,7 +1903,8 @@ TEST(ToolMatrixMarket, HostileSizeLinesFailWithoutTheirAllocation) {
         args.push_back(file);
         const run_result r = run(args);
         EXPECT_TRUE(rejected(r, {file + ":2:", "only 0 of"})) << header;
-        EXPECT_LT(r.max_rss_kb, 256 * 1024) << header;
+        // Half the announced size: a sanitized build alone holds a few hundred MiB.
+        EXPECT_LT(r.max_rss_kb, 1 << 20) << header;
     }
 }
 

@@ -174,12 +174,15 @@ int run(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return fail(name, "%s (norva %s --help)", e.what(), name);
     }
-    // CLI11 leaves the "--" that ends the options among the extras.
-    std::vector<std::string> extras = cmd->remaining();
-    std::erase(extras, "--");
-    if (!extras.empty()) {
-        const std::string &a = extras[0];
-        if (a.size() > 1 && a[0] == '-')
+    // CLI11 leaves the "--" that ends the options among the extras; what
+    // follows it is an operand whatever its spelling.
+    bool operands_only = false;
+    for (const std::string &a : cmd->remaining()) {
+        if (a == "--" && !operands_only) {
+            operands_only = true;
+            continue;
+        }
+        if (!operands_only && a.size() > 1 && a[0] == '-')
             return fail(name, "unknown option '%s' (norva %s --help)", a.c_str(), name);
         return fail(name, "%s ('%s')", commands_declared()[cmd].extra.c_str(), a.c_str());
     }

@@ -123,8 +123,10 @@ std::string rst_reference(const CLI::App &root) {
         usage = usage.substr(usage.find(':') + 2);
         while (!usage.empty() && usage.back() == '\n') usage.pop_back();
         out += "Usage::\n\n    " + usage + "\n\n";
-        const auto operands = cmd->get_options([](const CLI::Option *o) { return o->get_positional(); });
-        const auto options = cmd->get_options([](const CLI::Option *o) { return o->nonpositional(); });
+        const auto operands =
+            cmd->get_options([](const CLI::Option *o) { return o->get_positional(); });
+        const auto options =
+            cmd->get_options([](const CLI::Option *o) { return o->nonpositional(); });
         if (!operands.empty()) {
             out += "Operands:\n\n";
             for (const CLI::Option *o : operands) out += definition(o);

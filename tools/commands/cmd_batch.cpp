@@ -140,8 +140,9 @@ int run_batch() {
 }  // namespace
 
 void declare_batch(CLI::App &app) {
-    CLI::App *cmd = cli::command(app, "batch", "verified solves of many small dense systems in one call",
-                                 batch_details, run_batch, "too many files (expected A.mtx [B.mtx])");
+    CLI::App *cmd =
+        cli::command(app, "batch", "verified solves of many small dense systems in one call",
+                     batch_details, run_batch, "too many files (expected A.mtx [B.mtx])");
     declare_linear(cmd, opts, true, 2, solve_mode_help, false);
 }
 

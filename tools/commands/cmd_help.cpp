@@ -22,8 +22,7 @@ const char help_details[] =
     "reStructuredText, one section per command (the manual's command-line\n"
     "reference is made from it).\n";
 
-const char version_details[] =
-    "--json writes {\"command\": \"version\", \"version\": ...}.\n";
+const char version_details[] = "--json writes {\"command\": \"version\", \"version\": ...}.\n";
 
 struct help_options {
     std::string command, format;
@@ -59,8 +58,9 @@ int run_help() {
     }
     if (!o.format.empty()) {
         if (!o.command.empty())
-            return fail("help", "--format=rst writes the reference of every command; it takes "
-                                "no command name");
+            return fail("help",
+                        "--format=rst writes the reference of every command; it takes "
+                        "no command name");
         std::fputs(cli::rst_reference(cli::app()).c_str(), stdout);
         return finish_output("help");
     }
@@ -91,8 +91,9 @@ int run_version() {
 }  // namespace
 
 void declare_help(CLI::App &app) {
-    CLI::App *cmd = cli::command(app, "help", "list the commands, or show the help of one (norva help sum)",
-                                 help_details, run_help, "expected at most one command name");
+    CLI::App *cmd =
+        cli::command(app, "help", "list the commands, or show the help of one (norva help sum)",
+                     help_details, run_help, "expected at most one command name");
     cli::operand(cmd, "COMMAND", help_opts.command, "the command whose help to show");
     cli::flag(cmd, "--json", help_opts.json, "the list of commands as a JSON document");
     cli::value(cmd, "--format", help_opts.format, "rst", "a format: rst",
@@ -106,9 +107,10 @@ void declare_version(CLI::App &app) {
 }
 
 std::string usage_text() {
-    std::string out = std::string("Usage: norva COMMAND [ARGS...]\n"
-                                  "\n"
-                                  "Command-line tool of norva ") +
+    std::string out = std::string(
+                          "Usage: norva COMMAND [ARGS...]\n"
+                          "\n"
+                          "Command-line tool of norva ") +
                       norva_version() +
                       ", verified linear algebra in IEEE 754\n"
                       "double precision.\n"
@@ -120,19 +122,21 @@ std::string usage_text() {
                       c->get_description().c_str());
         out += line;
     }
-    out += "\n"
-           "norva COMMAND --help shows the options of a command.\n"
-           "Exit status: 0 on success, 2 on a usage or input error.\n"
-           "\n"
-           "Every command takes --json and then writes its results as one JSON\n"
-           "document instead: each computed double as {\"hex\": \"0x1.8p+1\", \"dec\": 3}\n"
-           "(exact hexadecimal, and the shortest decimal that reads back as the same\n"
-           "double); infinities and NaN, which JSON numbers cannot hold, as the\n"
-           "strings \"inf\", \"-inf\" and \"nan\"; each enclosure as {\"lo\", \"hi\",\n"
-           "\"width\" (hi - lo rounded up), \"ulps\" (null when unproven)}; with the\n"
-           "status, the path taken, the mode and the time in seconds (\"time_s\").\n"
-           "Errors are reported as without --json: exit status 2, the message on\n"
-           "standard error, nothing on standard output.\n";
+    out +=
+        "\n"
+        "norva COMMAND --help shows the options of a command; norva help\n"
+        "--format=rst the reference of every command in reStructuredText.\n"
+        "Exit status: 0 on success, 2 on a usage or input error.\n"
+        "\n"
+        "Every command takes --json and then writes its results as one JSON\n"
+        "document instead: each computed double as {\"hex\": \"0x1.8p+1\", \"dec\": 3}\n"
+        "(exact hexadecimal, and the shortest decimal that reads back as the same\n"
+        "double); infinities and NaN, which JSON numbers cannot hold, as the\n"
+        "strings \"inf\", \"-inf\" and \"nan\"; each enclosure as {\"lo\", \"hi\",\n"
+        "\"width\" (hi - lo rounded up), \"ulps\" (null when unproven)}; with the\n"
+        "status, the path taken, the mode and the time in seconds (\"time_s\").\n"
+        "Errors are reported as without --json: exit status 2, the message on\n"
+        "standard error, nothing on standard output.\n";
     return out;
 }
 

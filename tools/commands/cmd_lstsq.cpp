@@ -113,8 +113,9 @@ int run_lstsq() {
 }  // namespace
 
 void declare_lstsq(CLI::App &app) {
-    CLI::App *cmd = cli::command(app, "lstsq", "verified least-squares or minimum-norm solution",
-                                 lstsq_details, run_lstsq, "too many files (expected A.mtx [B.mtx])");
+    CLI::App *cmd =
+        cli::command(app, "lstsq", "verified least-squares or minimum-norm solution",
+                     lstsq_details, run_lstsq, "too many files (expected A.mtx [B.mtx])");
     declare_linear(cmd, opts, true, 2, solve_mode_help, true);
     cli::value(cmd, "--alpha", opts.alpha, "a", "a number",
                "a power of two > 0 scaling the augmented system (0.5, 1, 0x1p-20); it does not "

@@ -373,8 +373,9 @@ int run_solve() {
 }  // namespace
 
 void declare_solve(CLI::App &app) {
-    CLI::App *cmd = cli::command(app, "solve", "verified solve of a dense, interval, band or sparse system",
-                                 solve_details, run_solve, "too many files (expected A.mtx [B.mtx])");
+    CLI::App *cmd =
+        cli::command(app, "solve", "verified solve of a dense, interval, band or sparse system",
+                     solve_details, run_solve, "too many files (expected A.mtx [B.mtx])");
     declare_linear(cmd, opts, true, 2, solve_mode_help, true);
     cli::value(cmd, "--radius", opts.r_path, "R.mtx", "a Matrix Market file of radii",
                "a_ij lies in [a_ij - r_ij, a_ij + r_ij]; R has the shape of A, entries >= 0");

@@ -294,8 +294,10 @@ int run_spd() {
 }  // namespace
 
 void declare_spd(CLI::App &app) {
-    CLI::App *cmd = cli::command(app, "spd", "prove positive definiteness, bound the smallest eigenvalue",
-                                 spd_details, run_spd, "too many files (expected A.mtx; a factor goes with --factor)");
+    CLI::App *cmd =
+        cli::command(app, "spd", "prove positive definiteness, bound the smallest eigenvalue",
+                     spd_details, run_spd,
+                     "too many files (expected A.mtx; a factor goes with --factor)");
     declare_linear(cmd, opts, false, 1,
                    "--mode 0: residual formed exactly, rounded once (the default); --mode 1: "
                    "floating-point products with an a priori error bound",
@@ -304,7 +306,8 @@ void declare_spd(CLI::App &app) {
                "verify this factor (needs --shift)");
     cli::value(cmd, "--shift", opts.shift, "s", "a number",
                "the shift of the factor; it must be positive for a proof");
-    cli::flag(cmd, "--sparse", opts.sparse, "the sparse driver (norva_spd_sparse), whatever the file");
+    cli::flag(cmd, "--sparse", opts.sparse,
+              "the sparse driver (norva_spd_sparse), whatever the file");
     cli::flag(cmd, "--dense", opts.dense, "the dense driver (norva_spd), whatever the file");
 }
 

@@ -62,7 +62,8 @@ void declare_linear(CLI::App *cmd, linear_options &o, bool rhs, int max_mode,
 bool check_linear(const char *command, const linear_options &o, int max_mode, int &mode) {
     const std::string &v = o.mode;
     if (v.size() != 1 || v[0] < '0' || v[0] > '0' + max_mode) {
-        fail(command, "bad mode '%s' (expected %s)", v.c_str(), max_mode == 2 ? "0, 1 or 2" : "0 or 1");
+        fail(command, "bad mode '%s' (expected %s)", v.c_str(),
+             max_mode == 2 ? "0, 1 or 2" : "0 or 1");
         return false;
     }
     mode = v[0] - '0';

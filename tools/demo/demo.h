@@ -1,13 +1,27 @@
 // The showcase of `norva demo`: a list of sections, each a function that
 // prints its examples.  A new section is one function and one row of the
-// table in cmd_demo.cpp.
+// table in demo.cpp.
 #ifndef NORVA_TOOLS_DEMO_H
 #define NORVA_TOOLS_DEMO_H
 
+#include <span>
 #include <string>
 #include <vector>
 
 namespace tool {
+
+struct demo_section {
+    const char *name;
+    const char *title;
+    void (*run)();
+};
+
+// The sections, in the order they are shown.
+std::span<const demo_section> demo_sections();
+
+// Shows `only`, or every section when it is null, as text or as one JSON
+// document on standard output.
+void demo_show(const demo_section *only, bool json);
 
 // Sections.
 void demo_sums();
