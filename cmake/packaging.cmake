@@ -112,12 +112,9 @@ fi
 # The shared library: the loader cache is refreshed by dpkg's ldconfig
 # trigger, not by maintainer scripts.
 file(WRITE ${norva_deb_dir}/runtime/triggers "activate-noawait ldconfig\n")
-foreach(f python/postinst python/prerm runtime/triggers)
-  file(CHMOD ${norva_deb_dir}/${f} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-       GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-endforeach()
-file(CHMOD ${norva_deb_dir}/runtime/triggers PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ
-     WORLD_READ)
+file(CHMOD ${norva_deb_dir}/python/postinst ${norva_deb_dir}/python/prerm
+     PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+     WORLD_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME norva)
