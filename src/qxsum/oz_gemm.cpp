@@ -188,8 +188,8 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
     // k 2^(2v) <= 2^(L+2v).  A product that is not (a callback that breaks
     // its contract, or one that reports an error with NaN) is never taken:
     // converting it would be undefined, and AArch64 turns NaN into 0, which
-    // would pass for an exact product.  The whole product then falls back to
-    // the exact engine, which does not use the callback.
+    // would pass for an exact product.  The call then fails (-1, C
+    // untouched), as a failed product must: no proof rests on it.
     const double limit = std::ldexp(1.0, L + 2 * v);
     int broken = 0;
     for (int s = 0; s < sA && !broken; ++s) {
@@ -211,7 +211,7 @@ extern "C" int qxgemm_oz(uint64_t m, uint64_t n, uint64_t k, const double *A, ui
             });
         }
     }
-    if (broken) return fallback();
+    if (broken) return -1;
 
     const int nw = oz_finish_words(v, W);
     norva::for_shares(m, mn, parallel_elements, [&](norva::share r) {
