@@ -110,11 +110,15 @@ for stage in $stages; do
         "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
         -DNORVA_BUILD_BENCH=OFF ;;
     aarch64)
+      # The man pages of the native stage (the cross build makes no manual).
+      man_pages=()
+      [[ -f build/native/docs/man/norva.1.gz ]] &&
+        man_pages=(-DNORVA_MAN_PAGES_DIR="$root/build/native/docs/man")
       run_stage aarch64 build/aarch64 -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake" -DNORVA_STATIC_TESTS=ON \
         -DNORVA_BUILD_BENCH=OFF -DNORVA_WITH_CHOLMOD=OFF \
         -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib/aarch64-linux-gnu \
-        -DNORVA_BUILD_PYTHON=ON ;;
+        -DNORVA_BUILD_PYTHON=ON "${man_pages[@]}" ;;
     *)
       echo "test-all: unknown stage $stage" >&2
       result[$stage]="FAILED (unknown stage)"; seconds[$stage]=0; order+=("$stage")
